@@ -1,0 +1,61 @@
+// Program entry: one instance per user, then the three long-lived windows.
+#include "main/app_context.h"
+#include "main/frmMain.h"
+#include "platform/canberra_sound.h"
+#include "platform/executable_info.h"
+#include "platform/linux_serial_device.h"
+#include "platform/qt_prompts.h"
+#include "platform/single_instance.h"
+#include "platform/ticks.h"
+#include "rem/frmRem.h"
+#include "survey/frmSurvey.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QMessageBox>
+
+#include <exception>
+
+namespace {
+
+void raise(QWidget& window) {
+    window.setWindowState((window.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    SingleInstance instance(AppContext::kAppTitle);
+    if (instance.notifyRunning()) return 0;
+    instance.listen();
+    QApplication::setApplicationName(AppContext::kAppTitle);
+    QApplication::setApplicationDisplayName(AppContext::kAppTitle);
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    try {
+        const ExecutableInfo exe = ExecutableInfo::current();
+        LinuxSerialDevice serial;
+        SteadyTicks ticks;
+        QtPrompts prompts;
+        CanberraSound sound(CanberraSound::defaultSearchDirs(QFileInfo(exe.path).absolutePath()));
+        AppContext context({serial, ticks, prompts, sound, exe});
+
+        TfrmMain frmMain(context);
+        prompts.setParent(&frmMain);
+        TfrmRem frmRem(&frmMain);
+        TfrmSurvey frmSurvey(&frmMain);
+        frmMain.setPeerWindows(&frmRem, &frmSurvey);
+        QObject::connect(&instance, &SingleInstance::activationRequested, &frmMain,
+                         [&frmMain] { raise(frmMain); });
+        QObject::connect(&frmMain, &TfrmMain::closed, &app, &QApplication::quit);
+        frmMain.show();
+        return QApplication::exec();
+    } catch (const std::exception& e) {
+        QMessageBox::critical(nullptr, AppContext::kAppTitle, QString::fromLocal8Bit(e.what()));
+        return 0;
+    }
+}

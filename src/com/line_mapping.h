@@ -1,0 +1,14 @@
+#pragma once
+// How the stored link settings turn into a device path and line parameters. Values outside
+// the supported set fall back rather than fail, so a hand-edited settings file still opens.
+
+#include "com/link_settings.h"
+#include "platform/serial_device.h"
+
+#include <string>
+
+// "/dev/ttyUSB0" as is; "COM1" -> /dev/ttyS0 (the numbering Windows layers on Linux use);
+// any other name is looked for under /dev.
+[[nodiscard]] std::string devicePathFor(const QString& portName);
+
+[[nodiscard]] LineParams lineParamsFor(const LinkSettings& link);

@@ -1,0 +1,138 @@
+#include "com/port_driver.h"
+
+#include "com/event_wait.h"
+#include "com/line_mapping.h"
+#include "com/receive_handler.h"
+#include "com/recv_thread.h"
+#include "platform/prompts.h"
+#include "platform/ticks.h"
+
+#include <array>
+
+PortDriver::PortDriver(const LinkSettings& link, SerialDevice& device, const Ticks& ticks,
+                       Prompts& prompts, QString appTitle)
+    : m_link(link),
+      m_device(device),
+      m_ticks(ticks),
+      m_prompts(prompts),
+      m_appTitle(std::move(appTitle)) {}
+
+PortDriver::~PortDriver() {
+    // The thread may be inside a blocking call to us; let it finish before we go.
+    if (m_thread) {
+        m_thread->requestTerminate();
+        pumpUntil([this] { return !m_state.receiveRunning; }, m_ticks, std::nullopt);
+    }
+    m_device.close();
+}
+
+bool PortDriver::open() {
+    close();
+    const SerialError err = m_device.open(devicePathFor(m_link.portName), lineParamsFor(m_link));
+    if (err) {
+        if (m_state.reportOpenFailure) {
+            QString detail = QString::fromStdString(err.message);
+            if (err.kind == SerialErrorKind::PermissionDenied)
+                detail += QStringLiteral("\nJoin the dialout group (see Permissions in the README).");
+            else if (err.kind == SerialErrorKind::InUse)
+                detail += QStringLiteral("\nThe port is in use by another program.");
+            m_prompts.message(QStringLiteral("Comm Open"), QStringLiteral("INVALID HANDLE"),
+                              Prompts::Icon::Warning, detail);
+        }
+        Q_EMIT statusChanged(m_link.portName + QStringLiteral(":OFF"));
+        m_state.receiveStopRequest = true;
+        m_state.open = false;
+        m_state.receiveRunning = false;
+        return false;
+    }
+    m_state.open = true;
+    if (m_handler) m_handler->restart();
+    m_state.receiveStopRequest = false;
+    m_state.receiveRunning = true;
+    m_thread = std::make_unique<TRecvThread>(*this,
+                                             m_device.pollFd());
+    m_thread->start(QThread::IdlePriority);
+    Q_EMIT statusChanged(m_link.portName + QStringLiteral(":OK"));
+    Q_EMIT connectionShown(true);
+    return true;
+}
+
+void PortDriver::close() {
+    if (!m_state.open) return;
+    if (m_state.receiveRunning && m_thread) {
+        m_thread->requestTerminate();
+        pumpUntil([this] { return !m_state.receiveRunning; }, m_ticks, std::nullopt);
+    }
+    // The thread may have stopped the port by itself while we waited.
+    if (!m_state.open) return;
+    m_device.close();
+    m_state.open = false;
+    Q_EMIT statusChanged(m_link.portName + QStringLiteral(":OFF"));
+    Q_EMIT connectionShown(false);
+}
+
+void PortDriver::write(const std::uint8_t* data, std::size_t n) {
+    // Writing to a closed port is a no-op: the send panel may be used at any time.
+    if (!m_device.isOpen()) return;
+    if (m_device.status().error) {
+        m_prompts.message(m_appTitle, QStringLiteral("Send ClearCommError dwErrorMask != 0"),
+                          Prompts::Icon::None);
+        m_state.receiveStopRequest = true;
+        return;
+    }
+    m_device.write(data, n);
+}
+
+bool PortDriver::waitForFrame(std::uint32_t ms) {
+    if (m_state.frameReceived) return true;
+    return pumpUntil([this] { return m_state.frameReceived; }, m_ticks, ms);
+}
+
+void PortDriver::pumpFor(std::uint32_t ms) { ::pumpFor(ms, m_ticks); }
+
+std::optional<std::uint32_t> PortDriver::poll() {
+    if (!m_device.isOpen()) {
+        m_state.receiveStopRequest = true;
+        return std::nullopt;
+    }
+    const SerialStatus status = m_device.status();
+    if (status.error) {
+        m_state.receiveStopRequest = true;
+        return std::nullopt;
+    }
+    std::array<std::uint8_t, 4096> buffer{};
+    int left = status.waiting;
+    bool any = false;
+    while (left > 0) {
+        const long n = m_device.read(buffer.data(), std::min<std::size_t>(buffer.size(),
+                                                                          static_cast<std::size_t>(left)));
+        // A failed read leaves the rest for the next poll.
+        if (n <= 0) break;
+        any = true;
+        left -= static_cast<int>(n);
+        if (m_handler)
+            m_handler->received({buffer.data(), static_cast<std::size_t>(n)}, m_ticks.now());
+        // The handler may have stopped or closed the port (a line error seen by a dialog).
+        if (!m_device.isOpen() || m_state.receiveStopRequest) return std::nullopt;
+    }
+    if (!m_handler) return std::nullopt;
+    const std::uint32_t now = m_ticks.now();
+    if (!any) m_handler->received({}, now);
+    return m_handler->quietBudgetMs(now);
+}
+
+void PortDriver::receiveThreadEnded(TRecvThread* thread, bool byStopRequest) {
+    if (thread != m_thread.get()) return;
+    m_thread->wait();
+    m_thread.reset();
+    m_state.receiveRunning = false;
+    if (byStopRequest) stopPort();
+}
+
+void PortDriver::stopPort() {
+    Q_EMIT statusChanged(m_link.portName + QStringLiteral(":OFF"));
+    m_device.close();
+    m_state.open = false;
+    m_state.receiveRunning = false;
+    Q_EMIT connectionShown(false);
+}

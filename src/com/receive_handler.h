@@ -1,0 +1,20 @@
+#pragma once
+// What the port driver hands received bytes to. The framing implements it; the driver only
+// reads and paces.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+class ReceiveHandler {
+public:
+    virtual ~ReceiveHandler() = default;
+    // A receive thread starts: forget any unit left over from an earlier connection.
+    virtual void restart() = 0;
+    // One poll's bytes (possibly none), with the tick count after they were read.
+    virtual void received(std::span<const std::uint8_t> bytes, std::uint32_t now) = 0;
+    // How long the line may stay silent before a poll is needed again (a pending unit's
+    // timeout); nullopt when only new bytes matter.
+    [[nodiscard]] virtual std::optional<std::uint32_t> quietBudgetMs(std::uint32_t now) const = 0;
+};

@@ -1,0 +1,42 @@
+#pragma once
+// Everything the windows share: platform services, the settings and the port. Built once by
+// the program entry and afresh by each test, so there are no mutable globals.
+
+#include "com/link_settings.h"
+#include "com/port_driver.h"
+#include "platform/executable_info.h"
+
+#include <QString>
+
+class Prompts;
+class SerialDevice;
+class Sound;
+class Ticks;
+
+struct PlatformServices {
+    SerialDevice& serial;
+    const Ticks& ticks;
+    Prompts& prompts;
+    Sound& sound;
+    ExecutableInfo executable;
+};
+
+class AppContext {
+public:
+    static inline const QString kAppTitle = QStringLiteral("Norvale Term for Orlin");
+
+    explicit AppContext(PlatformServices services);
+    AppContext(const AppContext&) = delete;
+    AppContext& operator=(const AppContext&) = delete;
+
+    // Reads the settings file and resets the port state: open failures go unreported until
+    // the user has seen the port settings.
+    void loadSettings();
+    // False when the file could not be written; the old file is then left whole.
+    [[nodiscard]] bool saveSettings();
+
+    PlatformServices platform;
+    QString settingsPath;
+    Settings settings;
+    PortDriver port;
+};

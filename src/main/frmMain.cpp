@@ -1,0 +1,431 @@
+#include "main/frmMain.h"
+
+#include "main/app_context.h"
+#include "main/module_model.h"
+#include "main/qt_click_panel.h"
+#include "main/qt_fonts.h"
+#include "rem/frmRem.h"
+#include "survey/frmSurvey.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDateTime>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <array>
+
+namespace {
+
+template <typename W>
+W* named(W* widget, const QString& name) {
+    widget->setObjectName(name);
+    return widget;
+}
+
+QComboBox* dropDown(const QString& name, const QString& accessible, QWidget* parent) {
+    auto* c = named(new QComboBox(parent), name);
+    c->setAccessibleName(accessible);
+    return c;
+}
+
+QPushButton* flatButton(const QString& name, const QString& caption, QWidget* parent) {
+    auto* b = named(new QPushButton(caption, parent), name);
+    b->setFocusPolicy(Qt::NoFocus);
+    return b;
+}
+
+QLineEdit* edit(const QString& name, const QString& accessible, const QString& text,
+                QWidget* parent) {
+    auto* e = named(new QLineEdit(text, parent), name);
+    e->setAccessibleName(accessible);
+    return e;
+}
+
+}  // namespace
+
+TfrmMain::TfrmMain(AppContext& context, QWidget* parent) : QMainWindow(parent), m_ctx(context) {
+    setObjectName(QStringLiteral("frmMain"));
+    setFont(gothicFont());
+    buildMenus();
+    auto* central = new QWidget(this);
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    setCentralWidget(central);
+    buildTopPanel();
+    buildSendPanel();
+    buildMonitorBar();
+    buildMonitorAndStatus();
+    column->addWidget(pnlTop);
+    column->addWidget(pnlSend);
+    column->addWidget(pnlRecv);
+    column->addWidget(memoRecv, 1);
+
+    connect(&m_ctx.port, &PortDriver::statusChanged, sBarPanel0, &QLabel::setText);
+    connect(&m_ctx.port, &PortDriver::connectionShown, this, &TfrmMain::showConnection);
+    formCreate();
+}
+
+TfrmMain::~TfrmMain() = default;
+
+void TfrmMain::setPeerWindows(TfrmRem* rem, TfrmSurvey* survey) {
+    m_rem = rem;
+    m_survey = survey;
+}
+
+void TfrmMain::buildMenus() {
+    mmFile = menuBar()->addMenu(QStringLiteral("ﾌｧｲﾙ (&File)"));
+    mmFile->setObjectName(QStringLiteral("mmFile"));
+    mmOpen = named(mmFile->addAction(QStringLiteral("開く (&Open)")), QStringLiteral("mmOpen"));
+    mmSave = named(mmFile->addAction(QStringLiteral("名前を付けて保存 (Save &As)")),
+                   QStringLiteral("mmSave"));
+    named(mmFile->addSeparator(), QStringLiteral("N2"));
+    mmComPort = named(mmFile->addAction(QStringLiteral("通信設定 (&ComPort)")),
+                      QStringLiteral("mmComPort"));
+    named(mmFile->addSeparator(), QStringLiteral("N1"));
+    mmQuit = named(mmFile->addAction(QStringLiteral("終了 (&Quit)")), QStringLiteral("mmQuit"));
+    connect(mmComPort, &QAction::triggered, this, &TfrmMain::mmComPortClick);
+    connect(mmQuit, &QAction::triggered, this, &TfrmMain::mmQuitClick);
+
+    // The test-window menu exists but is never shown in the menu bar.
+    mmOption = menuBar()->addMenu(QStringLiteral("その他 (&Option)"));
+    mmOption->setObjectName(QStringLiteral("mmOption"));
+    mmOption->menuAction()->setVisible(false);
+    mmRem = mmOption->addMenu(QStringLiteral("Remocon Panel"));
+    mmRem->setObjectName(QStringLiteral("mmRem"));
+    for (int keys : {2, 4, 8, 18, 27, 32, 48, 70}) {
+        const QString caption = QStringLiteral("Kp%1").arg(keys, 2, 10, QLatin1Char('0'));
+        QAction* a = named(mmRem->addAction(caption), QStringLiteral("mm") + caption);
+        connect(a, &QAction::triggered, this, [this, keys] { mmKpClick(keys); });
+    }
+    mmSurvey = named(mmOption->addAction(QStringLiteral("Survey Panel")), QStringLiteral("mmSurvey"));
+    connect(mmSurvey, &QAction::triggered, this, &TfrmMain::mmSurveyClick);
+    mmViewInitPnl = named(mmOption->addAction(QStringLiteral("View Initilize Panel")),
+                          QStringLiteral("mmViewInitPnl"));
+    mmViewInitPnl->setCheckable(true);
+    mmViewInitPnl->setChecked(true);
+    // The check mark is inverted by the handler itself, not by Qt's toggle.
+    connect(mmViewInitPnl, &QAction::triggered, this, [this] {
+        mmViewInitPnl->setChecked(!mmViewInitPnl->isChecked());
+        mmViewInitPnlClick();
+    });
+}
+
+void TfrmMain::buildTopPanel() {
+    pnlTop = named(new QWidget(this), QStringLiteral("pnlTop"));
+    pnlTop->setFixedHeight(54);
+    cmbRFch = dropDown(QStringLiteral("cmbRFch"), QStringLiteral("RF channel"), pnlTop);
+    cmbRFch->setGeometry(8, 4, 72, 22);
+    cmbRFpw = dropDown(QStringLiteral("cmbRFpw"), QStringLiteral("RF power"), pnlTop);
+    cmbRFpw->setGeometry(8, 28, 72, 22);
+    btnRFch = flatButton(QStringLiteral("btnRFch"), QStringLiteral("My RFch"), pnlTop);
+    btnRFch->setGeometry(84, 4, 72, 22);
+    btnToRFch = flatButton(QStringLiteral("btnToRFch"), QStringLiteral("To RFch"), pnlTop);
+    btnToRFch->setGeometry(160, 4, 72, 22);
+    btnToRFch->hide();
+
+    lblSrcID = named(new QLabel(QStringLiteral("Src. Device ID"), pnlTop), QStringLiteral("lblSrcID"));
+    lblSrcID->setGeometry(166, 4, 90, 22);
+    pnlSrcID = new ClickPanel(QStringLiteral("pnlSrcID"), pnlTop);
+    pnlSrcID->setAccessibleName(QStringLiteral("Src. Device ID"));
+    pnlSrcID->setGeometry(258, 4, 120, 22);
+    lblDstID = named(new QLabel(QStringLiteral("Dst. Device ID"), pnlTop), QStringLiteral("lblDstID"));
+    lblDstID->setGeometry(166, 28, 90, 22);
+    pnlDstID = new ClickPanel(QStringLiteral("pnlDstID"), pnlTop);
+    pnlDstID->setAccessibleName(QStringLiteral("Dst. Device ID"));
+    pnlDstID->setGeometry(258, 28, 120, 22);
+    for (ClickPanel* p : {pnlSrcID, pnlDstID}) {
+        QFont f = p->font();
+        f.setBold(true);
+        p->setFont(f);
+        p->setStyleSheet(QStringLiteral("color: blue;"));
+    }
+
+    lblDevice = named(new QLabel(QStringLiteral("Device Name"), pnlTop), QStringLiteral("lblDevice"));
+    lblDevice->setGeometry(390, 4, 80, 22);
+    lblDevice->hide();
+    cmbDevice = dropDown(QStringLiteral("cmbDevice"), QStringLiteral("Device Name"), pnlTop);
+    for (int row = 0; row < moduleModelCount(); ++row)
+        cmbDevice->addItem(QString::fromLatin1(moduleModel(row).name));
+    cmbDevice->setGeometry(470, 4, 150, 22);
+    cmbDevice->setEnabled(false);
+    cmbDevice->hide();
+
+    pnlSysID = new ClickPanel(QStringLiteral("pnlSysID"), pnlTop);
+    pnlSysID->setGeometry(390, 28, 110, 22);
+    pnlSysID->hide();
+    edtSysID = edit(QStringLiteral("edtSysID"), QStringLiteral("SysID"), {}, pnlSysID);
+    edtSysID->setGeometry(40, 1, 68, 20);
+    pnlProID = new ClickPanel(QStringLiteral("pnlProID"), pnlTop);
+    pnlProID->setGeometry(504, 28, 110, 22);
+    pnlProID->hide();
+    edtProID = edit(QStringLiteral("edtProID"), QStringLiteral("ProID"), {}, pnlProID);
+    edtProID->setGeometry(40, 1, 68, 20);
+
+    btnInit = flatButton(QStringLiteral("btnInit"), QStringLiteral("Init (Default Write:0x7E)"), pnlTop);
+    btnInit->setGeometry(390, 4, 170, 22);
+    btnRead = flatButton(QStringLiteral("btnRead"), QStringLiteral("Read"), pnlTop);
+    btnRead->setGeometry(564, 4, 60, 22);
+    btnRead->hide();
+    lblBps = named(new QLabel(QStringLiteral("Bps"), pnlTop), QStringLiteral("lblBps"));
+    lblBps->setGeometry(630, 4, 30, 22);
+    lblBps->hide();
+    cmbBps = dropDown(QStringLiteral("cmbBps"), QStringLiteral("Bps"), pnlTop);
+    cmbBps->addItems({QStringLiteral("38400"), QStringLiteral("19200"), QStringLiteral("9600"),
+                      QStringLiteral("4800"), QStringLiteral("2400"), QStringLiteral("115200"),
+                      QStringLiteral("57600")});
+    cmbBps->setGeometry(660, 4, 80, 22);
+    cmbBps->hide();
+}
+
+void TfrmMain::buildSendPanel() {
+    pnlSend = named(new QWidget(this), QStringLiteral("pnlSend"));
+    auto* grid = new QGridLayout(pnlSend);
+    grid->setContentsMargins(4, 2, 4, 4);
+    grid->setHorizontalSpacing(6);
+    grid->setVerticalSpacing(1);
+    btnSend = named(new QPushButton(QStringLiteral("Send"), pnlSend), QStringLiteral("btnSend"));
+    btnSend->setFixedSize(56, 40);
+    grid->addWidget(btnSend, 0, 0, 2, 1);
+
+    lblSendMsgID = new ClickPanel(QStringLiteral("lblSendMsgID"), pnlSend);
+    lblSendDstID = new ClickPanel(QStringLiteral("lblSendDstID"), pnlSend);
+    lblSendSrcID = new ClickPanel(QStringLiteral("lblSendSrcID"), pnlSend);
+    lblSendText = new ClickPanel(QStringLiteral("lblSendText"), pnlSend);
+    const QStringList captions{QStringLiteral("MsgID"), QStringLiteral("DstID"),
+                               QStringLiteral("SrcID"), QStringLiteral("Parameter")};
+    const std::array<ClickPanel*, 4> labels{lblSendMsgID, lblSendDstID, lblSendSrcID, lblSendText};
+    for (int i = 0; i < 4; ++i) {
+        labels[static_cast<std::size_t>(i)]->setText(captions[i]);
+        labels[static_cast<std::size_t>(i)]->setAccessibleName(captions[i]);
+        labels[static_cast<std::size_t>(i)]->setFrameStyle(QFrame::NoFrame);
+        labels[static_cast<std::size_t>(i)]->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
+        grid->addWidget(labels[static_cast<std::size_t>(i)], 0, i + 1);
+    }
+    edtMsgID = edit(QStringLiteral("edtMsgID"), QStringLiteral("MsgID"), QStringLiteral("00"), pnlSend);
+    edtMsgID->setFixedWidth(44);
+    edtDstID = edit(QStringLiteral("edtDstID"), QStringLiteral("DstID"), QStringLiteral("FF FF FF FF"),
+                    pnlSend);
+    edtDstID->setFixedWidth(96);
+    edtSrcID = edit(QStringLiteral("edtSrcID"), QStringLiteral("SrcID"), QStringLiteral("FF FF FF FF"),
+                    pnlSend);
+    edtSrcID->setFixedWidth(96);
+    cmbSend = dropDown(QStringLiteral("cmbSend"), QStringLiteral("Parameter"), pnlSend);
+    cmbSend->setEditable(true);
+    cmbSend->setInsertPolicy(QComboBox::NoInsert);
+    grid->addWidget(edtMsgID, 1, 1);
+    grid->addWidget(edtDstID, 1, 2);
+    grid->addWidget(edtSrcID, 1, 3);
+    grid->addWidget(cmbSend, 1, 4);
+    grid->setColumnStretch(4, 1);
+}
+
+void TfrmMain::buildMonitorBar() {
+    pnlRecv = named(new QWidget(this), QStringLiteral("pnlRecv"));
+    auto* row = new QHBoxLayout(pnlRecv);
+    row->setContentsMargins(4, 2, 4, 2);
+    row->setSpacing(4);
+    btnClear = flatButton(QStringLiteral("btnClear"), QStringLiteral("Monitor Clear"), pnlRecv);
+    btnComOpen = flatButton(QStringLiteral("btnComOpen"), QStringLiteral("接続"), pnlRecv);
+    btnComOpen->setMinimumWidth(64);
+    pnlCom = new ClickPanel(QStringLiteral("pnlCom"), pnlRecv);
+    pnlCom->setAccessibleName(QStringLiteral("Port"));
+    pnlCom->setMinimumWidth(64);
+    pnlCom->setContentsMargins(4, 0, 4, 0);
+    pnlBps = new ClickPanel(QStringLiteral("pnlBps"), pnlRecv);
+    pnlBps->setAccessibleName(QStringLiteral("Baud rate"));
+    pnlBps->setMinimumWidth(72);
+    pnlFont = new ClickPanel(QStringLiteral("pnlFont"), pnlRecv);
+    pnlFont->setAccessibleName(QStringLiteral("Monitor font size"));
+    pnlFont->setMinimumWidth(56);
+    ckOneShot = named(new QCheckBox(QStringLiteral("One Shot"), pnlRecv), QStringLiteral("ckOneShot"));
+    ckLogTime = named(new QCheckBox(QStringLiteral("LogTime"), pnlRecv), QStringLiteral("ckLogTime"));
+    ckLogTime->setLayoutDirection(Qt::RightToLeft);  // caption to the left of the box
+    pnlClock = named(new QLabel(pnlRecv), QStringLiteral("pnlClock"));
+    pnlClock->setAccessibleName(QStringLiteral("Clock"));
+    pnlClock->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    pnlClock->setAlignment(Qt::AlignCenter);
+    pnlClock->setMinimumWidth(140);
+    pnlClock->setAutoFillBackground(true);
+    QPalette pal = pnlClock->palette();
+    pal.setColor(QPalette::Window, Qt::black);
+    pal.setColor(QPalette::WindowText, Qt::yellow);
+    pnlClock->setPalette(pal);
+
+    row->addWidget(btnClear);
+    row->addWidget(btnComOpen);
+    row->addWidget(pnlCom);
+    row->addWidget(pnlBps);
+    row->addWidget(pnlFont);
+    row->addStretch(1);
+    row->addWidget(ckOneShot);
+    row->addWidget(ckLogTime);
+    row->addWidget(pnlClock);
+
+    connect(btnComOpen, &QPushButton::clicked, this, &TfrmMain::btnComOpenClick);
+    connect(pnlCom, &ClickPanel::doubleClicked, this, &TfrmMain::mmComPortClick);
+    connect(pnlBps, &ClickPanel::doubleClicked, this, &TfrmMain::mmComPortClick);
+}
+
+void TfrmMain::buildMonitorAndStatus() {
+    memoRecv = named(new QPlainTextEdit(this), QStringLiteral("memoRecv"));
+    memoRecv->setAccessibleName(QStringLiteral("Monitor"));
+    memoRecv->setFont(minchoFont());
+    memoRecv->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    memoRecv->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    memoRecv->setPlainText(QStringLiteral("memoRecv"));  // design text, removed at start-up
+
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(QStringLiteral("sBar"));
+    bar->setSizeGripEnabled(true);
+    sBarPanel0 = named(new QLabel(bar), QStringLiteral("sBarPanel0"));
+    sBarPanel0->setMinimumWidth(70);
+    sBarPanel1 = named(new QLabel(bar), QStringLiteral("sBarPanel1"));
+    sBarPanel1->setMinimumWidth(100);
+    bar->addWidget(sBarPanel0);
+    bar->addWidget(sBarPanel1, 1);
+    bar->installEventFilter(this);
+    for (QLabel* panel : {sBarPanel0, sBarPanel1}) {
+        panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        panel->installEventFilter(this);
+    }
+
+    tmClock = new QTimer(this);
+    tmClock->setObjectName(QStringLiteral("tmClock"));
+    connect(tmClock, &QTimer::timeout, this, &TfrmMain::tmClockTimer);
+}
+
+void TfrmMain::formCreate() {
+    setWindowTitle(captionFor(AppContext::kAppTitle, m_ctx.platform.executable.modified));
+    resize(788, 560);
+    m_ctx.loadSettings();
+    portPanelRefresh();
+    m_ctx.port.open();
+    memoRecv->clear();
+    cmbSend->clear();
+    cmbSend->setEditText({});
+    pnlSend->setVisible(true);
+    pnlFont->setText(QStringLiteral("Size:") +
+                     QString::number(fontPoints(memoRecv->font(), logicalDpiY())));
+    pnlClock->setText({});
+    ckOneShot->setVisible(false);
+    tmClock->setInterval(500);
+    tmClock->start();
+    ckLogTime->setChecked(false);
+
+    ModuleSettings& module = m_ctx.settings.module;
+    cmbRFch->clear();
+    cmbRFpw->clear();
+    cmbDevice->setCurrentIndex(0);
+    cmbRFch->addItems(channelItems(moduleModel(0)));
+    cmbRFpw->addItems(powerItems(moduleModel(0)));
+    clampStartupChannel(module);
+    cmbRFch->setCurrentIndex(listIndexFor(module.rfCh, cmbRFch->count()));
+    cmbRFpw->setCurrentIndex(listIndexFor(module.rfPw, cmbRFpw->count()));
+
+    btnRFch->setFixedHeight(45);
+    btnRFch->move(btnRFch->x(), 4);
+    pnlSrcID->setText({});
+    pnlDstID->setText({});
+    cmbBps->setCurrentIndex(0);
+    edtSysID->setVisible(false);
+    edtProID->setVisible(false);
+    showModuleIds();
+}
+
+void TfrmMain::showModuleIds() {
+    const ModuleSettings& m = m_ctx.settings.module;
+    const auto hex = [](std::uint8_t hi, std::uint8_t lo) {
+        return QString::asprintf("0x%02X%02X", hi, lo);
+    };
+    edtSysID->setText(hex(m.sysIdHi, m.sysIdLo));
+    pnlSysID->setText(QStringLiteral("SysID: ") + edtSysID->text());
+    edtProID->setText(hex(m.proIdHi, m.proIdLo));
+    pnlProID->setText(QStringLiteral("ProID: ") + edtProID->text());
+}
+
+void TfrmMain::portPanelRefresh() {
+    pnlCom->setText(m_ctx.settings.link.portName);
+    pnlBps->setText(QString::number(m_ctx.settings.link.baudRate) + QStringLiteral("bps"));
+}
+
+void TfrmMain::tmClockTimer() {
+    const QString text =
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
+    // Repaint once a second, not at every half-second tick.
+    if (pnlClock->text() != text) pnlClock->setText(text);
+}
+
+void TfrmMain::mmQuitClick() { close(); }
+
+void TfrmMain::mmComPortClick() {
+    m_ctx.port.close();
+    // The port settings dialog takes over from here once it exists; until then the port
+    // stays closed, as after a cancelled dialog.
+}
+
+void TfrmMain::btnComOpenClick() {
+    if (m_ctx.port.isOpen()) {
+        m_ctx.port.close();
+    } else {
+        m_ctx.port.open();
+    }
+}
+
+void TfrmMain::sBarDblClick() { pnlSend->setVisible(!pnlSend->isVisible()); }
+
+void TfrmMain::mmSurveyClick() {
+    if (m_survey) m_survey->show();
+}
+
+void TfrmMain::mmKpClick(int keyCount) {
+    if (!m_rem) return;
+    m_rem->setKeyCount(keyCount);
+    m_rem->show();
+}
+
+void TfrmMain::mmViewInitPnlClick() { btnInit->setVisible(mmViewInitPnl->isChecked()); }
+
+void TfrmMain::showConnection(bool open) {
+    m_connectedShown = open;
+    btnComOpen->setText(open ? QStringLiteral("接続中") : QStringLiteral("接続"));
+    QPalette pal = btnComOpen->palette();
+    pal.setColor(QPalette::ButtonText,
+                 open ? QColor(Qt::blue) : palette().color(QPalette::WindowText));
+    btnComOpen->setPalette(pal);
+}
+
+void TfrmMain::formClose() {
+    if (m_closed) return;
+    m_closed = true;
+    if (!m_ctx.saveSettings()) sBarPanel1->setText(QStringLiteral("NG ... ") + m_ctx.settingsPath);
+    m_ctx.port.close();
+    tmClock->stop();
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    formClose();
+    event->accept();
+    if (m_rem) m_rem->hide();
+    if (m_survey) m_survey->hide();
+    Q_EMIT closed();
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonDblClick &&
+        (watched == statusBar() || watched == sBarPanel0 || watched == sBarPanel1)) {
+        sBarDblClick();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}

@@ -1,0 +1,124 @@
+#pragma once
+// The main window: module configuration strip, send panel, monitor bar, monitor and status
+// bar. It wires controls to the context's settings and port; the logic lives elsewhere.
+
+#include <QMainWindow>
+
+class AppContext;
+class ClickPanel;
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+class QWidget;
+class TfrmRem;
+class TfrmSurvey;
+
+class TfrmMain final : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TfrmMain(AppContext& context, QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    void setPeerWindows(TfrmRem* rem, TfrmSurvey* survey);
+
+    // Handlers, public so that the other windows and the tests reach them as the menus do.
+    void tmClockTimer();
+    void mmQuitClick();
+    void mmComPortClick();
+    void btnComOpenClick();
+    void sBarDblClick();
+    void mmSurveyClick();
+    void mmKpClick(int keyCount);
+    void mmViewInitPnlClick();
+
+    void portPanelRefresh();
+    void showModuleIds();
+    [[nodiscard]] bool connectedShown() const { return m_connectedShown; }
+
+    // Controls, named as the rest of the program knows them.
+    QMenu* mmFile = nullptr;
+    QAction* mmOpen = nullptr;
+    QAction* mmSave = nullptr;
+    QAction* mmComPort = nullptr;
+    QAction* mmQuit = nullptr;
+    QMenu* mmOption = nullptr;
+    QMenu* mmRem = nullptr;
+    QAction* mmSurvey = nullptr;
+    QAction* mmViewInitPnl = nullptr;
+
+    QWidget* pnlTop = nullptr;
+    QComboBox* cmbRFch = nullptr;
+    QComboBox* cmbRFpw = nullptr;
+    QPushButton* btnRFch = nullptr;
+    QPushButton* btnToRFch = nullptr;
+    QLabel* lblSrcID = nullptr;
+    ClickPanel* pnlSrcID = nullptr;
+    QLabel* lblDstID = nullptr;
+    ClickPanel* pnlDstID = nullptr;
+    QLabel* lblDevice = nullptr;
+    QComboBox* cmbDevice = nullptr;
+    ClickPanel* pnlSysID = nullptr;
+    QLineEdit* edtSysID = nullptr;
+    ClickPanel* pnlProID = nullptr;
+    QLineEdit* edtProID = nullptr;
+    QPushButton* btnInit = nullptr;
+    QPushButton* btnRead = nullptr;
+    QLabel* lblBps = nullptr;
+    QComboBox* cmbBps = nullptr;
+
+    QWidget* pnlSend = nullptr;
+    QPushButton* btnSend = nullptr;
+    ClickPanel* lblSendMsgID = nullptr;
+    QLineEdit* edtMsgID = nullptr;
+    ClickPanel* lblSendDstID = nullptr;
+    QLineEdit* edtDstID = nullptr;
+    ClickPanel* lblSendSrcID = nullptr;
+    QLineEdit* edtSrcID = nullptr;
+    ClickPanel* lblSendText = nullptr;
+    QComboBox* cmbSend = nullptr;
+
+    QWidget* pnlRecv = nullptr;
+    QPushButton* btnClear = nullptr;
+    QPushButton* btnComOpen = nullptr;
+    ClickPanel* pnlCom = nullptr;
+    ClickPanel* pnlBps = nullptr;
+    ClickPanel* pnlFont = nullptr;
+    QCheckBox* ckOneShot = nullptr;
+    QCheckBox* ckLogTime = nullptr;
+    QLabel* pnlClock = nullptr;
+
+    QPlainTextEdit* memoRecv = nullptr;
+    QLabel* sBarPanel0 = nullptr;
+    QLabel* sBarPanel1 = nullptr;
+    QTimer* tmClock = nullptr;
+
+Q_SIGNALS:
+    // The window has closed: settings saved, port closed. The program ends on it.
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildMenus();
+    void buildTopPanel();
+    void buildSendPanel();
+    void buildMonitorBar();
+    void buildMonitorAndStatus();
+    void formCreate();
+    void formClose();
+    void showConnection(bool open);
+
+    AppContext& m_ctx;
+    TfrmRem* m_rem = nullptr;
+    TfrmSurvey* m_survey = nullptr;
+    bool m_connectedShown = false;
+    bool m_closed = false;
+};

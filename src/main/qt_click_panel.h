@@ -1,0 +1,18 @@
+#pragma once
+// A sunken text panel that reports clicks and double-clicks, as the window's small panels do.
+
+#include <QLabel>
+
+class ClickPanel final : public QLabel {
+    Q_OBJECT
+public:
+    explicit ClickPanel(const QString& objectName, QWidget* parent = nullptr);
+
+Q_SIGNALS:
+    void clicked();
+    void doubleClicked();
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+};
