@@ -114,11 +114,9 @@ void TfrmMain::buildMenus() {
                           QStringLiteral("mmViewInitPnl"));
     mmViewInitPnl->setCheckable(true);
     mmViewInitPnl->setChecked(true);
-    // The check mark is inverted by the handler itself, not by Qt's toggle.
-    connect(mmViewInitPnl, &QAction::triggered, this, [this] {
-        mmViewInitPnl->setChecked(!mmViewInitPnl->isChecked());
-        mmViewInitPnlClick();
-    });
+    // Qt has already inverted the check mark when triggered fires.
+    connect(mmViewInitPnl, &QAction::triggered, this,
+            [this] { btnInit->setVisible(mmViewInitPnl->isChecked()); });
 }
 
 void TfrmMain::buildTopPanel() {
@@ -394,7 +392,10 @@ void TfrmMain::mmKpClick(int keyCount) {
     m_rem->show();
 }
 
-void TfrmMain::mmViewInitPnlClick() { btnInit->setVisible(mmViewInitPnl->isChecked()); }
+void TfrmMain::mmViewInitPnlClick() {
+    mmViewInitPnl->setChecked(!mmViewInitPnl->isChecked());
+    btnInit->setVisible(mmViewInitPnl->isChecked());
+}
 
 void TfrmMain::showConnection(bool open) {
     m_connectedShown = open;

@@ -1,0 +1,218 @@
+// The main window offscreen: start-up states, the connect toggle, the clock, shutdown.
+#include "main/app_context.h"
+#include "main/frmMain.h"
+#include "main/qt_click_panel.h"
+#include "rem/frmRem.h"
+#include "support/fake_platform.h"
+#include "support/fake_serial_device.h"
+#include "survey/frmSurvey.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void writeIni(const QByteArray& text) {
+        QFile f(iniPath());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+    [[nodiscard]] QString iniPath() const { return dir.filePath(QStringLiteral("norvale-term.ini")); }
+    [[nodiscard]] QByteArray iniText() const {
+        QFile f(iniPath());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    TfrmMain& start(std::optional<QDate> date = QDate(2026, 12, 8)) {
+        ExecutableInfo exe{dir.filePath(QStringLiteral("norvale-term")), date};
+        context = std::make_unique<AppContext>(PlatformServices{serial, ticks, prompts, sound, exe});
+        window = std::make_unique<TfrmMain>(*context);
+        rem = std::make_unique<TfrmRem>(window.get());
+        survey = std::make_unique<TfrmSurvey>(window.get());
+        window->setPeerWindows(rem.get(), survey.get());
+        return *window;
+    }
+
+    QTemporaryDir dir;
+    FakeSerialDevice serial;
+    SteadyTicks ticks;
+    FakePrompts prompts;
+    FakeSound sound;
+    std::unique_ptr<AppContext> context;
+    std::unique_ptr<TfrmMain> window;
+    std::unique_ptr<TfrmRem> rem;
+    std::unique_ptr<TfrmSurvey> survey;
+};
+
+TEST_F(MainWindowTest, StartupWithoutSettingsFileOpensDefaultPortAndFillsControls) {
+    TfrmMain& w = start();
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Norvale Term for Orlin  [ Ver.20261208 ]"));
+    EXPECT_EQ(w.width(), 788);
+    EXPECT_EQ(serial.lastPath, "/dev/ttyS0");
+    EXPECT_EQ(w.sBarPanel0->text(), QStringLiteral("COM1:OK"));
+    EXPECT_EQ(w.btnComOpen->text(), QStringLiteral("接続中"));
+    EXPECT_TRUE(w.connectedShown());
+    EXPECT_EQ(w.pnlCom->text(), QStringLiteral("COM1"));
+    EXPECT_EQ(w.pnlBps->text(), QStringLiteral("38400bps"));
+    EXPECT_TRUE(w.pnlFont->text().startsWith(QStringLiteral("Size:")));
+    EXPECT_EQ(w.pnlClock->text(), QString());
+    EXPECT_TRUE(w.memoRecv->toPlainText().isEmpty());
+    EXPECT_EQ(w.cmbSend->count(), 0);
+    EXPECT_EQ(w.cmbSend->currentText(), QString());
+    EXPECT_TRUE(w.ckOneShot->isHidden());
+    EXPECT_FALSE(w.ckLogTime->isChecked());
+    EXPECT_EQ(w.cmbRFch->count(), 16);
+    EXPECT_EQ(w.cmbRFch->itemText(15), QStringLiteral("15ch"));
+    EXPECT_EQ(w.cmbRFch->currentIndex(), 0);
+    EXPECT_EQ(w.cmbRFpw->currentIndex(), 15);
+    EXPECT_EQ(w.btnRFch->height(), 45);
+    EXPECT_EQ(w.pnlSrcID->text(), QString());
+    EXPECT_EQ(w.pnlDstID->text(), QString());
+    EXPECT_EQ(w.cmbBps->currentIndex(), 0);
+    EXPECT_TRUE(w.edtSysID->isHidden());
+    EXPECT_EQ(w.pnlSysID->text(), QStringLiteral("SysID: 0x0000"));
+    EXPECT_EQ(w.edtMsgID->text(), QStringLiteral("00"));
+    EXPECT_EQ(w.edtDstID->text(), QStringLiteral("FF FF FF FF"));
+    EXPECT_FALSE(w.mmOption->menuAction()->isVisible());
+    EXPECT_TRUE(w.cmbDevice->isHidden());
+    EXPECT_FALSE(w.cmbDevice->isEnabled());
+    EXPECT_TRUE(w.btnToRFch->isHidden());
+    EXPECT_TRUE(w.btnRead->isHidden());
+    EXPECT_TRUE(prompts.shown.empty());
+}
+
+TEST_F(MainWindowTest, CaptionWithoutDateIsTheTitleAlone) {
+    EXPECT_EQ(start(std::nullopt).windowTitle(), QStringLiteral("Norvale Term for Orlin"));
+}
+
+TEST_F(MainWindowTest, LoadedSettingsReachPanelsAndModuleIds) {
+    writeIni("[COMPORT]\r\nPortName=ttyUSB3\r\nBaudRate=115200\r\n[QL-UNIT]\r\nRFch____=12\r\n"
+             "RFpw____=20\r\nSysID___=0x12AB\r\n");
+    TfrmMain& w = start();
+    EXPECT_EQ(serial.lastPath, "/dev/ttyUSB3");
+    EXPECT_EQ(w.pnlCom->text(), QStringLiteral("ttyUSB3"));
+    EXPECT_EQ(w.pnlBps->text(), QStringLiteral("115200bps"));
+    EXPECT_EQ(w.cmbRFch->currentIndex(), 12);
+    EXPECT_EQ(w.cmbRFpw->currentIndex(), -1);
+    EXPECT_EQ(w.pnlSysID->text(), QStringLiteral("SysID: 0x12AB"));
+    EXPECT_EQ(w.edtSysID->text(), QStringLiteral("0x12AB"));
+}
+
+TEST_F(MainWindowTest, StoredChannelAboveListIsClampedAndSavedThatWay) {
+    writeIni("[QL-UNIT]\r\nRFch____=20\r\nRFpw____=3\r\n");
+    TfrmMain& w = start();
+    EXPECT_EQ(w.cmbRFch->currentIndex(), 15);
+    EXPECT_EQ(w.cmbRFpw->currentIndex(), 15);
+    w.close();
+    const QByteArray saved = iniText();
+    EXPECT_TRUE(saved.contains("RFch____=15\r\n")) << saved.constData();
+    EXPECT_TRUE(saved.contains("RFpw____=15\r\n")) << saved.constData();
+}
+
+TEST_F(MainWindowTest, FailedStartupOpenIsSilentAndToggleReportsLaterFailures) {
+    serial.refuseOpen = true;
+    TfrmMain& w = start();
+    EXPECT_TRUE(prompts.shown.empty());
+    EXPECT_EQ(w.sBarPanel0->text(), QStringLiteral("COM1:OFF"));
+    EXPECT_EQ(w.btnComOpen->text(), QStringLiteral("接続"));
+
+    QTest::mouseClick(w.btnComOpen, Qt::LeftButton);
+    EXPECT_TRUE(prompts.shown.empty()) << "reporting stays off until the port settings are seen";
+
+    context->port.setReportOpenFailure(true);
+    QTest::mouseClick(w.btnComOpen, Qt::LeftButton);
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].caption, QStringLiteral("Comm Open"));
+    EXPECT_EQ(prompts.shown[0].text, QStringLiteral("INVALID HANDLE"));
+    EXPECT_EQ(prompts.shown[0].icon, Prompts::Icon::Warning);
+    EXPECT_EQ(w.btnComOpen->text(), QStringLiteral("接続"));
+}
+
+TEST_F(MainWindowTest, ConnectToggleClosesAndReopens) {
+    TfrmMain& w = start();
+    QTest::mouseClick(w.btnComOpen, Qt::LeftButton);
+    EXPECT_FALSE(context->port.isOpen());
+    EXPECT_EQ(w.sBarPanel0->text(), QStringLiteral("COM1:OFF"));
+    EXPECT_EQ(w.btnComOpen->text(), QStringLiteral("接続"));
+    EXPECT_FALSE(w.connectedShown());
+    QTest::mouseClick(w.btnComOpen, Qt::LeftButton);
+    EXPECT_TRUE(context->port.isOpen());
+    EXPECT_EQ(w.sBarPanel0->text(), QStringLiteral("COM1:OK"));
+    EXPECT_EQ(w.btnComOpen->palette().color(QPalette::ButtonText), QColor(Qt::blue));
+}
+
+TEST_F(MainWindowTest, ClockWritesDateAndTimeOnTick) {
+    TfrmMain& w = start();
+    EXPECT_EQ(w.tmClock->interval(), 500);
+    EXPECT_TRUE(w.tmClock->isActive());
+    w.tmClockTimer();
+    static const QRegularExpression form(QStringLiteral(R"(^\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}$)"));
+    EXPECT_TRUE(form.match(w.pnlClock->text()).hasMatch()) << w.pnlClock->text().toStdString();
+}
+
+TEST_F(MainWindowTest, StatusBarDoubleClickFlipsSendPanel) {
+    TfrmMain& w = start();
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    QTest::mouseDClick(w.sBarPanel1, Qt::LeftButton);
+    EXPECT_FALSE(w.pnlSend->isVisible());
+    QTest::mouseDClick(w.sBarPanel1, Qt::LeftButton);
+    EXPECT_TRUE(w.pnlSend->isVisible());
+}
+
+TEST_F(MainWindowTest, MenuEntriesShowTestWindowsAndInitButton) {
+    TfrmMain& w = start();
+    w.show();
+    auto* kp18 = w.findChild<QAction*>(QStringLiteral("mmKp18"));
+    ASSERT_NE(kp18, nullptr);
+    kp18->trigger();
+    EXPECT_EQ(rem->keyCount(), 18);
+    EXPECT_TRUE(rem->isVisible());
+    w.mmSurvey->trigger();
+    EXPECT_TRUE(survey->isVisible());
+    EXPECT_TRUE(w.mmViewInitPnl->isChecked());
+    w.mmViewInitPnl->trigger();
+    EXPECT_FALSE(w.mmViewInitPnl->isChecked());
+    EXPECT_FALSE(w.btnInit->isVisible());
+    w.mmViewInitPnl->trigger();
+    EXPECT_TRUE(w.btnInit->isVisible());
+}
+
+TEST_F(MainWindowTest, CloseSavesSettingsThenClosesPort) {
+    TfrmMain& w = start();
+    w.mmQuitClick();
+    EXPECT_FALSE(context->port.isOpen());
+    EXPECT_EQ(serial.closes, 1);
+    const QByteArray saved = iniText();
+    EXPECT_TRUE(saved.startsWith("[COMPORT]\r\nPortName=COM1\r\n")) << saved.constData();
+    EXPECT_TRUE(saved.contains("ProID___=0x0000\r\n"));
+}
+
+TEST_F(MainWindowTest, UnwritableSettingsShowNgWithPathAndOldFileSurvives) {
+    // Root ignores permissions, so a directory in place of the file is what cannot be written.
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("norvale-term.ini")));
+    TfrmMain& w = start();
+    w.close();
+    EXPECT_EQ(w.sBarPanel1->text(), QStringLiteral("NG ... ") + iniPath());
+    EXPECT_TRUE(QFileInfo(iniPath()).isDir());
+    EXPECT_FALSE(context->port.isOpen());
+}
+
+}  // namespace
