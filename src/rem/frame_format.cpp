@@ -1,0 +1,117 @@
+#include "rem/frame_format.h"
+
+#include "com/cp932.h"
+
+#include <QList>
+
+namespace {
+
+int hexDigit(QChar c) {
+    const char16_t u = c.unicode();
+    if (u >= u'0' && u <= u'9') return u - u'0';
+    if (u >= u'a' && u <= u'f') return u - u'a' + 10;
+    if (u >= u'A' && u <= u'F') return u - u'A' + 10;
+    return -1;
+}
+
+// IDs shorter than four bytes are padded with FF, the broadcast address, rather than
+// whatever happened to be in memory.
+QByteArray idBytes(const QByteArray& read) {
+    QByteArray id = read.left(4);
+    while (id.size() < 4) id.append(char(0xFF));
+    return id;
+}
+
+}  // namespace
+
+HexBytes hexTextToBytes(QStringView text) {
+    HexBytes out;
+    qsizetype i = 0;
+    while (i + 1 < text.size()) {
+        if (text[i] == u' ') {
+            ++i;
+            continue;
+        }
+        const int hi = hexDigit(text[i]);
+        const int lo = hexDigit(text[i + 1]);
+        if (hi < 0 || lo < 0) {
+            out.badPair = QStringLiteral("0x") + text.mid(i, 2).toString();
+            return out;
+        }
+        out.bytes.append(static_cast<char>(hi * 16 + lo));
+        i += 2;
+    }
+    return out;
+}
+
+QString notAnIntegerMessage(const QString& text) {
+    return QStringLiteral("'%1' は整数ではありません").arg(text);
+}
+
+std::uint8_t msgIdFromText(QStringView text) {
+    if (text.isEmpty() || text.size() > 8) return 0;
+    std::uint32_t value = 0;
+    for (QChar c : text) {
+        const int d = hexDigit(c);
+        if (d < 0) return 0;
+        value = value * 16 + static_cast<std::uint32_t>(d);
+    }
+    return static_cast<std::uint8_t>(value & 0xFF);
+}
+
+QByteArray frameHeader(std::uint8_t msgId, std::uint8_t sequence, const QByteArray& dstId,
+                       const QByteArray& srcId, int payloadLength) {
+    QByteArray h;
+    h.reserve(kHeaderSize);
+    h.append(char(0x0F));
+    h.append(char(0x5A));
+    h.append(static_cast<char>((kHeaderSize + payloadLength) & 0xFF));
+    h.append(static_cast<char>(msgId));
+    h.append(static_cast<char>(sequence));
+    h.append(idBytes(dstId));
+    h.append(idBytes(srcId));
+    return h;
+}
+
+std::variant<Frame, FrameRefusal> buildPanelFrame(const PanelTexts& texts, std::uint8_t sequence) {
+    const std::uint8_t msgId = msgIdFromText(texts.msgId);
+    const HexBytes dst = hexTextToBytes(texts.dstId);
+    if (dst.badPair) return FrameRefusal{notAnIntegerMessage(*dst.badPair)};
+    const HexBytes src = hexTextToBytes(texts.srcId);
+    if (src.badPair) return FrameRefusal{notAnIntegerMessage(*src.badPair)};
+
+    QByteArray payload;
+    if (texts.hexParameter) {
+        const HexBytes hex = hexTextToBytes(texts.parameter);
+        if (hex.badPair) return FrameRefusal{notAnIntegerMessage(*hex.badPair)};
+        payload = hex.bytes;
+    } else {
+        const std::optional<QByteArray> encoded = toCp932(texts.parameter);
+        if (!encoded) {
+            const qsizetype at = firstUnencodable(texts.parameter).value_or(0);
+            const QString ch = texts.parameter.mid(at, texts.parameter[at].isHighSurrogate() ? 2 : 1);
+            return FrameRefusal{
+                QStringLiteral("The parameter cannot be sent: '%1' (U+%2) has no Shift_JIS "
+                               "(code page 932) form.")
+                    .arg(ch)
+                    .arg(ch.toUcs4().value(0), 4, 16, QLatin1Char('0'))};
+        }
+        payload = *encoded;
+    }
+    if (payload.size() > kMaxPanelPayload) {
+        return FrameRefusal{QStringLiteral("The parameter is %1 bytes long; a frame carries at "
+                                           "most %2 bytes. Nothing was sent.")
+                                .arg(payload.size())
+                                .arg(kMaxPanelPayload)};
+    }
+    return Frame{frameHeader(msgId, sequence, dst.bytes, src.bytes, static_cast<int>(payload.size())),
+                 payload};
+}
+
+QByteArray keyPayload(const QByteArray& makerCode, std::uint8_t key) {
+    QByteArray p = makerCode.left(4);
+    while (p.size() < 4) p.append(char(0xFF));
+    p.append(static_cast<char>(key));
+    p.append(static_cast<char>(key ^ 0xFF));
+    return p;
+}
