@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
 
         TfrmMain frmMain(context);
         prompts.setParent(&frmMain);
-        TfrmRem frmRem(&frmMain);
+        TfrmRem frmRem(context, &frmMain);
         TfrmSurvey frmSurvey(&frmMain);
         frmMain.setPeerWindows(&frmRem, &frmSurvey);
         QObject::connect(&instance, &SingleInstance::activationRequested, &frmMain,

@@ -5,7 +5,11 @@
 AppContext::AppContext(PlatformServices services)
     : platform(std::move(services)),
       settingsPath(settingsPathFor(platform.executable.path)),
-      port(settings.link, platform.serial, platform.ticks, platform.prompts, kAppTitle) {}
+      port(settings.link, platform.serial, platform.ticks, platform.prompts, kAppTitle),
+      sender([this](const QByteArray& bytes) {
+          port.write(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                     static_cast<std::size_t>(bytes.size()));
+      }) {}
 
 void AppContext::loadSettings() {
     settings = ::loadSettings(settingsPath);

@@ -5,6 +5,7 @@
 #include "com/link_settings.h"
 #include "com/port_driver.h"
 #include "platform/executable_info.h"
+#include "rem/frame_sender.h"
 
 #include <QString>
 
@@ -39,4 +40,5 @@ public:
     QString settingsPath;
     Settings settings;
     PortDriver port;
+    FrameSender sender;
 };

@@ -1,6 +1,7 @@
 #include "main/frmMain.h"
 
 #include "main/app_context.h"
+#include "main/handler_guard.h"
 #include "main/module_model.h"
 #include "main/qt_click_panel.h"
 #include "main/qt_fonts.h"
@@ -12,6 +13,7 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -194,6 +196,7 @@ void TfrmMain::buildSendPanel() {
     grid->setVerticalSpacing(1);
     btnSend = named(new QPushButton(QStringLiteral("Send"), pnlSend), QStringLiteral("btnSend"));
     btnSend->setFixedSize(56, 40);
+    btnSend->setAutoDefault(true);  // Enter on the focused button sends
     grid->addWidget(btnSend, 0, 0, 2, 1);
 
     lblSendMsgID = new ClickPanel(QStringLiteral("lblSendMsgID"), pnlSend);
@@ -221,11 +224,22 @@ void TfrmMain::buildSendPanel() {
     cmbSend = dropDown(QStringLiteral("cmbSend"), QStringLiteral("Parameter"), pnlSend);
     cmbSend->setEditable(true);
     cmbSend->setInsertPolicy(QComboBox::NoInsert);
+    // The parameter mode: off sends the text's Shift_JIS bytes, on reads hex byte pairs.
+    ckSendHex = named(new QCheckBox(QStringLiteral("Hex"), pnlSend), QStringLiteral("ckSendHex"));
+    ckSendHex->setAccessibleName(QStringLiteral("Parameter as hex bytes"));
+    ckSendHex->setToolTip(QStringLiteral("Send the parameter as hex byte pairs (\"01 02 AB\")"));
+    grid->addWidget(ckSendHex, 0, 5);
     grid->addWidget(edtMsgID, 1, 1);
     grid->addWidget(edtDstID, 1, 2);
     grid->addWidget(edtSrcID, 1, 3);
-    grid->addWidget(cmbSend, 1, 4);
+    grid->addWidget(cmbSend, 1, 4, 1, 2);
     grid->setColumnStretch(4, 1);
+
+    connect(btnSend, &QPushButton::clicked, this, &TfrmMain::btnSendClick);
+    connect(lblSendMsgID, &ClickPanel::clicked, this, &TfrmMain::btnClearClick);
+    connect(lblSendDstID, &ClickPanel::doubleClicked, this, &TfrmMain::lblSendDstIDDblClick);
+    connect(lblSendSrcID, &ClickPanel::clicked, this, &TfrmMain::lblSendSrcIDClick);
+    cmbSend->lineEdit()->installEventFilter(this);
 }
 
 void TfrmMain::buildMonitorBar() {
@@ -271,6 +285,7 @@ void TfrmMain::buildMonitorBar() {
     row->addWidget(pnlClock);
 
     connect(btnComOpen, &QPushButton::clicked, this, &TfrmMain::btnComOpenClick);
+    connect(btnClear, &QPushButton::clicked, this, &TfrmMain::btnClearClick);
     connect(pnlCom, &ClickPanel::doubleClicked, this, &TfrmMain::mmComPortClick);
     connect(pnlBps, &ClickPanel::doubleClicked, this, &TfrmMain::mmComPortClick);
 }
@@ -422,7 +437,66 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
     Q_EMIT closed();
 }
 
+bool TfrmMain::parameterHexMode() const { return ckSendHex->isChecked(); }
+
+void TfrmMain::btnSendClick() {
+    runHandler(m_ctx.platform.prompts, [this] {
+        const PanelTexts texts{edtMsgID->text(), edtDstID->text(), edtSrcID->text(),
+                               cmbSend->currentText(), parameterHexMode()};
+        if (const auto refusal = m_ctx.sender.sendFrame(texts)) {
+            showHandlerError(m_ctx.platform.prompts, *refusal);
+            return;
+        }
+        // Exact match: case and spaces count, so "ab" and "ab " are two entries.
+        const QString text = cmbSend->currentText();
+        for (int i = 0; i < cmbSend->count(); ++i) {
+            if (cmbSend->itemText(i) == text) return;
+        }
+        cmbSend->addItem(text);
+        cmbSend->setEditText(text);
+    });
+}
+
+void TfrmMain::cmbSendKeyPress(QChar key) {
+    if (key == QChar(13)) btnSend->setFocus();
+}
+
+void TfrmMain::lblSendDstIDDblClick() { edtDstID->setText(pnlDstID->text()); }
+
+void TfrmMain::lblSendSrcIDClick() {
+    m_srcIdFollow = !m_srcIdFollow;
+    lblSendSrcID->setStyleSheet(m_srcIdFollow ? QStringLiteral("color: red;") : QString());
+    if (m_srcIdFollow) {
+        if (!pnlDstID->text().isEmpty()) edtSrcID->setText(pnlDstID->text());
+    } else {
+        edtSrcID->setText(QStringLiteral("FF FF FF FF"));
+    }
+}
+
+void TfrmMain::btnClearClick() {
+    memoRecv->clear();
+    sBarPanel0->setText({});
+}
+
+void TfrmMain::showReceivedIds(const QByteArray& dstId, const QByteArray& srcId) {
+    const auto idText = [](const QByteArray& id) {
+        QString text;
+        for (char b : id) text += QString::asprintf("%02X ", static_cast<unsigned char>(b));
+        return text;
+    };
+    pnlSrcID->setText(idText(dstId));
+    pnlDstID->setText(idText(srcId));
+    if (m_srcIdFollow) edtSrcID->setText(pnlDstID->text());
+}
+
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && watched == cmbSend->lineEdit()) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            cmbSendKeyPress(QChar(13));
+            return true;
+        }
+    }
     if (event->type() == QEvent::MouseButtonDblClick &&
         (watched == statusBar() || watched == sBarPanel0 || watched == sBarPanel1)) {
         sBarDblClick();

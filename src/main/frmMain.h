@@ -36,6 +36,16 @@ public:
     void mmSurveyClick();
     void mmKpClick(int keyCount);
     void mmViewInitPnlClick();
+    void btnSendClick();
+    void cmbSendKeyPress(QChar key);
+    void lblSendDstIDDblClick();
+    void lblSendSrcIDClick();
+    void btnClearClick();
+
+    // A complete frame arrived: its DstID (bytes 5..8) and SrcID (bytes 9..12).
+    void showReceivedIds(const QByteArray& dstId, const QByteArray& srcId);
+    [[nodiscard]] bool parameterHexMode() const;
+    [[nodiscard]] bool srcIdFollowMode() const { return m_srcIdFollow; }
 
     void portPanelRefresh();
     void showModuleIds();
@@ -82,6 +92,7 @@ public:
     QLineEdit* edtSrcID = nullptr;
     ClickPanel* lblSendText = nullptr;
     QComboBox* cmbSend = nullptr;
+    QCheckBox* ckSendHex = nullptr;
 
     QWidget* pnlRecv = nullptr;
     QPushButton* btnClear = nullptr;
@@ -121,4 +132,5 @@ private:
     TfrmSurvey* m_survey = nullptr;
     bool m_connectedShown = false;
     bool m_closed = false;
+    bool m_srcIdFollow = false;
 };

@@ -3,14 +3,17 @@
 
 #include <QDialog>
 
+class AppContext;
+
 class TfrmRem final : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmRem(QWidget* parent = nullptr);
+    TfrmRem(AppContext& context, QWidget* parent = nullptr);
 
     void setKeyCount(int count) { m_keyCount = count; }
     [[nodiscard]] int keyCount() const { return m_keyCount; }
 
 private:
+    AppContext& m_ctx;
     int m_keyCount = 0;
 };

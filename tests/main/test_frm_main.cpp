@@ -3,8 +3,7 @@
 #include "main/frmMain.h"
 #include "main/qt_click_panel.h"
 #include "rem/frmRem.h"
-#include "support/fake_platform.h"
-#include "support/fake_serial_device.h"
+#include "support/main_window_fixture.h"
 #include "survey/frmSurvey.h"
 
 #include <gtest/gtest.h>
@@ -26,40 +25,6 @@
 #include <memory>
 
 namespace {
-
-class MainWindowTest : public ::testing::Test {
-protected:
-    void writeIni(const QByteArray& text) {
-        QFile f(iniPath());
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(text);
-    }
-    [[nodiscard]] QString iniPath() const { return dir.filePath(QStringLiteral("norvale-term.ini")); }
-    [[nodiscard]] QByteArray iniText() const {
-        QFile f(iniPath());
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
-
-    TfrmMain& start(std::optional<QDate> date = QDate(2026, 12, 8)) {
-        ExecutableInfo exe{dir.filePath(QStringLiteral("norvale-term")), date};
-        context = std::make_unique<AppContext>(PlatformServices{serial, ticks, prompts, sound, exe});
-        window = std::make_unique<TfrmMain>(*context);
-        rem = std::make_unique<TfrmRem>(window.get());
-        survey = std::make_unique<TfrmSurvey>(window.get());
-        window->setPeerWindows(rem.get(), survey.get());
-        return *window;
-    }
-
-    QTemporaryDir dir;
-    FakeSerialDevice serial;
-    SteadyTicks ticks;
-    FakePrompts prompts;
-    FakeSound sound;
-    std::unique_ptr<AppContext> context;
-    std::unique_ptr<TfrmMain> window;
-    std::unique_ptr<TfrmRem> rem;
-    std::unique_ptr<TfrmSurvey> survey;
-};
 
 TEST_F(MainWindowTest, StartupWithoutSettingsFileOpensDefaultPortAndFillsControls) {
     TfrmMain& w = start();

@@ -1,0 +1,128 @@
+// The send panel driven through its widgets: what reaches the device and the history.
+#include "support/main_window_fixture.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include "main/qt_click_panel.h"
+
+namespace {
+
+class SendPanelTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        start();
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    }
+    void send(const QString& parameter) {
+        window->cmbSend->setEditText(parameter);
+        QTest::mouseClick(window->btnSend, Qt::LeftButton);
+    }
+    [[nodiscard]] QStringList history() const {
+        QStringList items;
+        for (int i = 0; i < window->cmbSend->count(); ++i) items << window->cmbSend->itemText(i);
+        return items;
+    }
+};
+
+TEST_F(SendPanelTest, FirstFrameGoesOutAsHeaderThenPayload) {
+    send(QStringLiteral("AB"));
+    ASSERT_EQ(serial.writes.size(), 2u);
+    EXPECT_EQ(serial.writes[0], QByteArray::fromHex("0F5A0F0000FFFFFFFFFFFFFFFF"));
+    EXPECT_EQ(serial.writes[1], QByteArray("AB"));
+    send(QString());
+    ASSERT_EQ(serial.writes.size(), 4u);
+    EXPECT_EQ(serial.writes[2], QByteArray::fromHex("0F5A0D0001FFFFFFFFFFFFFFFF"));
+    EXPECT_TRUE(serial.writes[3].isEmpty());
+}
+
+TEST_F(SendPanelTest, HistoryKeepsDistinctTextsInOrderOfFirstSending) {
+    for (const char* text : {"ab", "ab", "AB", "ab ", "", ""}) send(QString::fromLatin1(text));
+    EXPECT_EQ(history(), (QStringList{QStringLiteral("ab"), QStringLiteral("AB"),
+                                      QStringLiteral("ab "), QString()}));
+    EXPECT_EQ(serial.writes.size(), 12u);
+}
+
+TEST_F(SendPanelTest, MalformedIdShowsConversionErrorSendsNothingKeepsHistory) {
+    window->edtDstID->setText(QStringLiteral("FF FF FF GG"));
+    send(QStringLiteral("x"));
+    EXPECT_TRUE(serial.writes.empty());
+    EXPECT_TRUE(history().isEmpty());
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].text, QStringLiteral("'0xGG' は整数ではありません"));
+    EXPECT_EQ(prompts.shown[0].caption, QStringLiteral("Norvale Term for Orlin"));
+    // The failed send consumed sequence number 0.
+    window->edtDstID->setText(QStringLiteral("FF FF FF FF"));
+    send(QStringLiteral("x"));
+    ASSERT_EQ(serial.writes.size(), 2u);
+    EXPECT_EQ(static_cast<unsigned char>(serial.writes[0][4]), 1);
+}
+
+TEST_F(SendPanelTest, HexModeAndUnencodableText) {
+    QTest::mouseClick(window->ckSendHex, Qt::LeftButton);
+    ASSERT_TRUE(window->parameterHexMode());
+    send(QStringLiteral("01 02 AB"));
+    ASSERT_EQ(serial.writes.size(), 2u);
+    EXPECT_EQ(serial.writes[1], QByteArray::fromHex("0102AB"));
+    QTest::mouseClick(window->ckSendHex, Qt::LeftButton);
+    send(QStringLiteral("€"));
+    EXPECT_EQ(serial.writes.size(), 2u);
+    EXPECT_EQ(history(), QStringList{QStringLiteral("01 02 AB")});
+    ASSERT_EQ(prompts.shown.size(), 1u);
+}
+
+TEST_F(SendPanelTest, EnterMovesFocusToSendWithoutSending) {
+    window->cmbSend->setFocus();
+    window->cmbSend->setEditText(QStringLiteral("hello"));
+    QTest::keyClick(window->cmbSend->lineEdit(), Qt::Key_Return);
+    EXPECT_TRUE(serial.writes.empty());
+    EXPECT_TRUE(history().isEmpty());
+    EXPECT_TRUE(window->btnSend->hasFocus());
+    QTest::keyClick(window->btnSend, Qt::Key_Return);
+    EXPECT_EQ(serial.writes.size(), 2u);
+}
+
+TEST_F(SendPanelTest, IdShortcutsAndSrcIdFollowMode) {
+    QTest::mouseDClick(window->lblSendDstID, Qt::LeftButton);
+    EXPECT_EQ(window->edtDstID->text(), QString()) << "nothing received yet";
+
+    window->edtSrcID->setText(QStringLiteral("12 34 56 78"));
+    QTest::mouseClick(window->lblSendSrcID, Qt::LeftButton);
+    EXPECT_TRUE(window->srcIdFollowMode());
+    EXPECT_EQ(window->edtSrcID->text(), QStringLiteral("12 34 56 78"));
+    EXPECT_TRUE(window->lblSendSrcID->styleSheet().contains(QStringLiteral("red")));
+
+    window->showReceivedIds(QByteArray::fromHex("01020304"), QByteArray::fromHex("0A0B0C0D"));
+    EXPECT_EQ(window->pnlSrcID->text(), QStringLiteral("01 02 03 04 "));
+    EXPECT_EQ(window->pnlDstID->text(), QStringLiteral("0A 0B 0C 0D "));
+    EXPECT_EQ(window->edtSrcID->text(), QStringLiteral("0A 0B 0C 0D "));
+    QTest::mouseDClick(window->lblSendDstID, Qt::LeftButton);
+    EXPECT_EQ(window->edtDstID->text(), QStringLiteral("0A 0B 0C 0D "));
+
+    QTest::mouseClick(window->lblSendSrcID, Qt::LeftButton);
+    EXPECT_FALSE(window->srcIdFollowMode());
+    EXPECT_EQ(window->edtSrcID->text(), QStringLiteral("FF FF FF FF"));
+}
+
+TEST_F(SendPanelTest, MsgIdLabelClearsMonitor) {
+    window->memoRecv->setPlainText(QStringLiteral(" 0Fh 5Ah"));
+    window->sBarPanel0->setText(QStringLiteral("1"));
+    QTest::mouseClick(window->lblSendMsgID, Qt::LeftButton);
+    EXPECT_TRUE(window->memoRecv->toPlainText().isEmpty());
+    EXPECT_EQ(window->sBarPanel0->text(), QString());
+}
+
+TEST_F(SendPanelTest, SequenceWrapsAfter256Frames) {
+    for (int i = 0; i < 257; ++i) context->sender.sendCommand(0x20, 0);
+    ASSERT_EQ(serial.writes.size(), 514u);
+    EXPECT_EQ(static_cast<unsigned char>(serial.writes[510][4]), 255);
+    EXPECT_EQ(static_cast<unsigned char>(serial.writes[512][4]), 0);
+}
+
+}  // namespace

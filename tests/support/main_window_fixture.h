@@ -1,0 +1,52 @@
+#pragma once
+// A main window on a fresh context: settings file in a temporary folder, in-memory serial
+// device, recording prompts and sounds.
+
+#include "main/app_context.h"
+#include "main/frmMain.h"
+#include "rem/frmRem.h"
+#include "support/fake_platform.h"
+#include "support/fake_serial_device.h"
+#include "survey/frmSurvey.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <memory>
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void writeIni(const QByteArray& text) {
+        QFile f(iniPath());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+    [[nodiscard]] QString iniPath() const { return dir.filePath(QStringLiteral("norvale-term.ini")); }
+    [[nodiscard]] QByteArray iniText() const {
+        QFile f(iniPath());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    TfrmMain& start(std::optional<QDate> date = QDate(2026, 12, 8)) {
+        ExecutableInfo exe{dir.filePath(QStringLiteral("norvale-term")), date};
+        context = std::make_unique<AppContext>(PlatformServices{serial, ticks, prompts, sound, exe});
+        window = std::make_unique<TfrmMain>(*context);
+        rem = std::make_unique<TfrmRem>(*context, window.get());
+        survey = std::make_unique<TfrmSurvey>(window.get());
+        window->setPeerWindows(rem.get(), survey.get());
+        return *window;
+    }
+
+    QTemporaryDir dir;
+    FakeSerialDevice serial;
+    SteadyTicks ticks;
+    FakePrompts prompts;
+    FakeSound sound;
+    std::unique_ptr<AppContext> context;
+    std::unique_ptr<TfrmMain> window;
+    std::unique_ptr<TfrmRem> rem;
+    std::unique_ptr<TfrmSurvey> survey;
+};
+
