@@ -1,0 +1,16 @@
+#pragma once
+// Integer reading of settings values the way the original Windows program read them (Delphi's
+// StrToInt and TIniFile.ReadInteger), so files written by either program read the same here.
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <cstdint>
+#include <optional>
+
+// Leading spaces and tabs, an optional '+' or '-', then digits: hexadecimal after "0x", "0X",
+// "x", "X" or "$", decimal otherwise. Nothing may follow the digits. Decimal must fit int32;
+// hexadecimal may use all 32 bits and wraps ("$FFFFFFFF" is -1), leading zeros do not count.
+std::optional<std::int32_t> strToInt(QByteArrayView text);
+
+// An integer settings value: def when absent, empty or not an integer as strToInt reads it.
+int profileInt(const std::optional<QByteArray>& value, int def);

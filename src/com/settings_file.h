@@ -1,0 +1,33 @@
+#pragma once
+// The settings file: an INI file next to the executable in the layout and code page (932) of
+// the original Windows program, so both programs can share one file. Loading never fails (what
+// cannot be read keeps its default); saving rewrites only our fifteen keys, keeps everything
+// else in the file, and replaces the file atomically so a failed save leaves the old one intact.
+
+#include <QByteArrayView>
+#include <QString>
+
+#include "com/link_settings.h"
+
+// The executable's path with its extension replaced by ".ini", or ".ini" appended when it has
+// none. Only the last path component is looked at; a leading dot there marks a hidden file, not
+// an extension.
+QString settingsPathFor(const QString& executablePath);
+
+// Defaults for every key the file lacks or holds in an unreadable form; all defaults when the
+// file is missing, unreadable or not a regular file.
+Settings loadSettings(const QString& path);
+
+// False, with the file left as it was, when a text has no code page 932 form or contains a line
+// break or NUL, when an existing file cannot be read, or when the new file cannot be written.
+bool saveSettings(const QString& path, const Settings& settings);
+
+// Low-level steps of a save, public so their failure paths can be driven directly.
+
+// Writes all of data to fd, resuming after partial writes and EINTR.
+bool writeAll(int fd, QByteArrayView data);
+
+// Writes data to a temporary file beside path, syncs it and renames it over path. The old
+// file's mode (and, when permitted, owner) carry over; a symlink is followed so the link stays.
+// Fails, touching nothing, when path exists as anything but a regular file (or a dangling link).
+bool replaceFileContents(const QString& path, QByteArrayView data);
