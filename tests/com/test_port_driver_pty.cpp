@@ -1,0 +1,156 @@
+// The port driver on real pseudo-terminals: line parameters as the far end sees them, open
+// failures, and a far end that hangs up.
+#include "com/event_wait.h"
+#include "com/port_driver.h"
+#include "platform/linux_serial_device.h"
+#include "platform/pty_pair.h"
+#include "support/fake_platform.h"
+#include "support/pty_master.h"
+
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+class PortDriverPtyTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        auto p = PtyPair::create(&error);
+        ASSERT_TRUE(p) << error;
+        pty.emplace(std::move(*p));
+        link.portName = QString::fromStdString(pty->slavePath());
+    }
+
+    std::optional<PtyPair> pty;
+    LinkSettings link;
+    LinuxSerialDevice device;
+    SteadyTicks ticks;
+    FakePrompts prompts;
+    PortDriver driver{link, device, ticks, prompts, QStringLiteral("Norvale Term for Orlin")};
+};
+
+TEST_F(PortDriverPtyTest, LineParametersFallBackAsTheFarEndSeesThem) {
+    struct Case {
+        int baud, dataBits, stopBits;
+        const char* parity;
+        std::uint32_t wantBaud;
+        int wantDataBits;
+        Parity wantParity;
+        bool wantTwoStop;
+    };
+    const std::vector<Case> cases{
+        {14400, 8, 1, "NONE", 9600, 8, Parity::None, false},
+        {76800, 8, 1, "NONE", 76800, 8, Parity::None, false},
+        {56000, 8, 1, "EVEN", 56000, 8, Parity::Even, false},
+        {115200, 5, 1, "NONE", 115200, 7, Parity::None, false},
+        {38400, 8, 0, "NONE", 38400, 8, Parity::None, true},
+        {38400, 8, 1, "odd", 38400, 8, Parity::None, false},
+        {38400, 8, 2, "ODD", 38400, 8, Parity::Odd, true},
+    };
+    for (const Case& c : cases) {
+        link.baudRate = c.baud;
+        link.dataBits = c.dataBits;
+        link.stopBits = c.stopBits;
+        link.parity = QString::fromLatin1(c.parity);
+        ASSERT_TRUE(driver.open()) << c.baud;
+        const auto line = ptytest::readMasterLine(pty->masterFd());
+        ASSERT_TRUE(line);
+        EXPECT_EQ(line->outputSpeed, c.wantBaud) << c.baud;
+        EXPECT_EQ(line->inputSpeed, c.wantBaud) << c.baud;
+        EXPECT_EQ(line->twoStopBits, c.wantTwoStop) << c.stopBits;
+        EXPECT_FALSE(line->softwareFlow);
+        EXPECT_FALSE(line->hardwareFlow);
+        // The kernel forces 8N on ptys; what was asked for is checked on the request.
+        EXPECT_EQ(device.requested().dataBits, c.wantDataBits) << c.dataBits;
+        EXPECT_EQ(device.requested().parity, c.wantParity) << c.parity;
+        driver.close();
+    }
+}
+
+TEST_F(PortDriverPtyTest, MissingDeviceFailsWithMessageOnlyWhileReporting) {
+    link.portName = QStringLiteral("/dev/norvale-no-such-port");
+    EXPECT_FALSE(driver.open());
+    EXPECT_TRUE(prompts.shown.empty());
+    driver.setReportOpenFailure(true);
+    QSignalSpy status(&driver, &PortDriver::statusChanged);
+    EXPECT_FALSE(driver.open());
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].caption, QStringLiteral("Comm Open"));
+    EXPECT_EQ(prompts.shown[0].text, QStringLiteral("INVALID HANDLE"));
+    EXPECT_TRUE(prompts.shown[0].detail.contains(QStringLiteral("No such file")));
+    ASSERT_EQ(status.size(), 1);
+    EXPECT_EQ(status[0][0].toString(), QStringLiteral("/dev/norvale-no-such-port:OFF"));
+}
+
+TEST_F(PortDriverPtyTest, PortHeldByAnotherProcessFailsToOpen) {
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int fd = ::open(pty->slavePath().c_str(), O_RDWR | O_NOCTTY);
+        const char ok = (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) ? '1' : '0';
+        [[maybe_unused]] ssize_t n = ::write(ready[1], &ok, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char ok = 0;
+    ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+    ::close(ready[0]);
+    ASSERT_EQ(ok, '1');
+
+    driver.setReportOpenFailure(true);
+    EXPECT_FALSE(driver.open());
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].text, QStringLiteral("INVALID HANDLE"));
+    EXPECT_TRUE(prompts.shown[0].detail.contains(QStringLiteral("in use")))
+        << prompts.shown[0].detail.toStdString();
+
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    EXPECT_TRUE(driver.open()) << "the port is free once the other process is gone";
+}
+
+TEST_F(PortDriverPtyTest, FarEndHangupStopsThePortByItself) {
+    ASSERT_TRUE(driver.open());
+    QSignalSpy status(&driver, &PortDriver::statusChanged);
+    QSignalSpy shown(&driver, &PortDriver::connectionShown);
+    const std::vector<std::uint8_t> half{0x0F, 0x5A, 0x10, 0x00};
+    ASSERT_TRUE(ptytest::writeAll(pty->masterFd(), half));
+    pty->closeMaster();
+    EXPECT_TRUE(pumpUntil([this] { return !driver.isOpen(); }, ticks, 3000));
+    EXPECT_FALSE(driver.state().receiveRunning);
+    ASSERT_FALSE(status.isEmpty());
+    EXPECT_EQ(status.last()[0].toString(), link.portName + QStringLiteral(":OFF"));
+    ASSERT_FALSE(shown.isEmpty());
+    EXPECT_FALSE(shown.last()[0].toBool());
+    EXPECT_TRUE(prompts.shown.empty());
+}
+
+TEST_F(PortDriverPtyTest, CloseReturnsPromptlyFromAnIdleLine) {
+    ASSERT_TRUE(driver.open());
+    pumpFor(50, ticks);  // let the thread settle into its sleep
+    const std::uint32_t start = ticks.now();
+    driver.close();
+    EXPECT_LT(ticks.now() - start, 1000u);
+    EXPECT_FALSE(driver.state().receiveRunning);
+    EXPECT_FALSE(device.isOpen());
+}
+
+TEST_F(PortDriverPtyTest, WrittenBlocksArriveWhole) {
+    ASSERT_TRUE(driver.open());
+    std::vector<std::uint8_t> block(3000);
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint8_t>(i * 7);
+    driver.write(block.data(), block.size());
+    EXPECT_EQ(ptytest::readBytes(pty->masterFd(), block.size(), std::chrono::seconds(3)), block);
+}
+
+}  // namespace
