@@ -2,7 +2,6 @@
 // the receive path renders them, so field positions are exercised as they occur on the line.
 #include <gtest/gtest.h>
 
-#include <limits>
 #include <vector>
 
 #include "rem/key_judge.h"
@@ -33,110 +32,6 @@ QByteArray keyUnit(int key, int complement, const char* maker = "83410000",
 
 QString keyFrame(int key, const char* maker = "83410000") {
     return render(keyUnit(key, key ^ 0xFF, maker));
-}
-
-TEST(RenderedFields, CopyNeverReadsPastTheEnd) {
-    const struct {
-        const char* text;
-        qsizetype start, count;
-        const char* want;
-    } table[] = {
-        {"abc", 1, 2, "ab"},
-        {"abc", 2, 5, "bc"},
-        {"abc", 3, 1, "c"},
-        {"abc", 4, 1, ""},
-        {"abc", 99, 2, ""},
-        {"abc", 0, 2, "ab"},
-        {"abc", -7, 1, "a"},
-        {"abc", 2, 0, ""},
-        {"abc", 2, -1, ""},
-        {"", 1, 1, ""},
-        {"abc", 1, std::numeric_limits<qsizetype>::max(), "abc"},
-    };
-    for (const auto& r : table) {
-        EXPECT_EQ(copyText(QString::fromLatin1(r.text), r.start, r.count),
-                  QString::fromLatin1(r.want))
-            << r.text << " " << r.start << " " << r.count;
-    }
-}
-
-TEST(RenderedFields, KeyFrameFieldsByPosition) {
-    const QString full = render(keyUnit(5, 0xFA));
-    ASSERT_EQ(full.size(), 76);
-    EXPECT_EQ(keyText(full), QStringLiteral("83h 41h 00h 00h 05h FAh"));
-    EXPECT_EQ(makerCodeText(full), QStringLiteral("83h 41h 00h 00h"));
-    EXPECT_EQ(keyNumber(full), 5);
-    EXPECT_EQ(complementTestValue(full), 5);
-    EXPECT_EQ(transmitterIdText(full), QStringLiteral("12h 34h 56h 78h"));
-    // Bytes after offset 18 are not read.
-    const QString longer = render(keyUnit(5, 0xFA) + QByteArray::fromHex("AABB"));
-    EXPECT_EQ(keyText(longer), keyText(full));
-}
-
-// A unit cut after `bytes` bytes: every field holds what is left of it, numbers fall to 0.
-TEST(RenderedFields, ShortUnitsReadAsWhatTheyHold) {
-    const QByteArray unit = keyUnit(0x21, 0xDE);
-    const struct {
-        int bytes;
-        const char* key;
-        int number, complement;
-        const char* device;
-    } table[] = {
-        {19, "83h 41h 00h 00h 21h DEh", 0x21, 0x21, "12h 34h 56h 78h"},
-        {18, "83h 41h 00h 00h 21h", 0x21, 255, "12h 34h 56h 78h"},
-        {17, "83h 41h 00h 00h", 0, 255, "12h 34h 56h 78h"},
-        {14, "83h", 0, 255, "12h 34h 56h 78h"},
-        {13, "", 0, 255, "12h 34h 56h 78h"},
-        {12, "", 0, 255, "12h 34h 56h"},
-        {10, "", 0, 255, "12h"},
-        {9, "", 0, 255, ""},
-        {3, "", 0, 255, ""},
-        {0, "", 0, 255, ""},
-    };
-    for (const auto& r : table) {
-        const QString t = render(unit.left(r.bytes));
-        EXPECT_EQ(keyText(t), QString::fromLatin1(r.key)) << r.bytes;
-        EXPECT_EQ(makerCodeText(t), keyText(t).left(15)) << r.bytes;
-        EXPECT_EQ(keyNumber(t), r.number) << r.bytes;
-        EXPECT_EQ(complementTestValue(t), r.complement) << r.bytes;
-        EXPECT_EQ(transmitterIdText(t), QString::fromLatin1(r.device)) << r.bytes;
-    }
-}
-
-// Texts that are no clean rendering: cut inside a field, or with other characters where the
-// digits belong (as the mixed rendering can produce).
-TEST(RenderedFields, GarbledTextsGiveZeroNotExceptions) {
-    const QString frame = keyFrame(0x3C);
-    const struct {
-        QString text;
-        int number;
-    } table[] = {
-        {frame.left(71), 0x3C},  // both digits of byte 17 are there
-        {frame.left(70), 0x3},   // one digit
-        {frame.left(69), 0},
-        {QString(frame).replace(69, 2, QStringLiteral("ZZ")), 0},
-        {QString(frame).replace(69, 2, QStringLiteral(" 5")), 0},
-        {QString(frame).replace(69, 2, QStringLiteral("+5")), 0},
-        {QString(frame).replace(69, 2, QStringLiteral("$5")), 0},
-        {QString(frame).replace(69, 2, QStringLiteral("fa")), 0xFA},
-        {QString(frame).replace(69, 2, QStringLiteral("日本")), 0},
-        {QStringLiteral("hello"), 0},
-    };
-    for (const auto& r : table) EXPECT_EQ(keyNumber(r.text), r.number) << r.text.toStdString();
-}
-
-TEST(RenderedFields, IntegerAndHexFieldConversion) {
-    const struct {
-        const char* text;
-        int integer, hex;
-    } table[] = {
-        {"03", 3, 3}, {"0A", 0, 10}, {"10", 10, 16}, {"", 0, 0},   {"FF", 0, 255},
-        {" 3", 3, 0}, {"+3", 3, 0},  {"-3", -3, 0},  {"$3", 3, 0}, {"3 ", 0, 0},
-    };
-    for (const auto& r : table) {
-        EXPECT_EQ(integerFieldValue(QString::fromLatin1(r.text)), r.integer) << r.text;
-        EXPECT_EQ(hexFieldValue(QString::fromLatin1(r.text)), r.hex) << r.text;
-    }
 }
 
 TEST(KeyJudgeLamps, TransitionTable) {
@@ -366,7 +261,7 @@ TEST_F(KeyJudgeFrames, MakerCheckOnlyInCheckMode) {
     EXPECT_EQ(at(now += 1000, keyFrame(5)).sound, KeySound::None);
 }
 
-TEST_F(KeyJudgeFrames, SpecialCodesRangeAndComplement) {
+TEST_F(KeyJudgeFrames, ReservedCodesRangeAndComplement) {
     panel.keyCount = 4;
     panel.setLamp(1, L::Lime);
     const struct {
