@@ -5,6 +5,7 @@
 #include "main/module_model.h"
 #include "main/qt_click_panel.h"
 #include "main/qt_fonts.h"
+#include "platform/ticks.h"
 #include "rem/frmRem.h"
 #include "survey/frmSurvey.h"
 
@@ -20,6 +21,10 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -73,12 +78,18 @@ TfrmMain::TfrmMain(AppContext& context, QWidget* parent) : QMainWindow(parent), 
     column->addWidget(pnlRecv);
     column->addWidget(memoRecv, 1);
 
+    m_pipeline = std::make_unique<ReceivePipeline>(m_ctx.settings.link, m_ctx.port,
+                                                   m_ctx.platform.ticks, *this, *this);
+    m_ctx.port.setReceiveHandler(m_pipeline.get());
     connect(&m_ctx.port, &PortDriver::statusChanged, sBarPanel0, &QLabel::setText);
     connect(&m_ctx.port, &PortDriver::connectionShown, this, &TfrmMain::showConnection);
     formCreate();
 }
 
-TfrmMain::~TfrmMain() = default;
+TfrmMain::~TfrmMain() {
+    m_ctx.port.close();
+    m_ctx.port.setReceiveHandler(nullptr);
+}
 
 void TfrmMain::setPeerWindows(TfrmRem* rem, TfrmSurvey* survey) {
     m_rem = rem;
@@ -354,6 +365,7 @@ void TfrmMain::formCreate() {
     edtSysID->setVisible(false);
     edtProID->setVisible(false);
     showModuleIds();
+    m_pipeline->resetOneShot();
 }
 
 void TfrmMain::showModuleIds() {
@@ -376,7 +388,10 @@ void TfrmMain::tmClockTimer() {
     const QString text =
         QDateTime::currentDateTime().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
     // Repaint once a second, not at every half-second tick.
-    if (pnlClock->text() != text) pnlClock->setText(text);
+    if (pnlClock->text() != text) {
+        pnlClock->setText(text);
+        m_clockChangedAt = m_ctx.platform.ticks.now();
+    }
 }
 
 void TfrmMain::mmQuitClick() { close(); }
@@ -474,20 +489,80 @@ void TfrmMain::lblSendSrcIDClick() {
 }
 
 void TfrmMain::btnClearClick() {
-    memoRecv->clear();
+    clearMonitor();
     sBarPanel0->setText({});
+    m_pipeline->resetOneShot();
 }
 
-void TfrmMain::showReceivedIds(const QByteArray& dstId, const QByteArray& srcId) {
-    const auto idText = [](const QByteArray& id) {
+void TfrmMain::showReceivedIds(const std::array<std::uint8_t, 4>& dstId,
+                               const std::array<std::uint8_t, 4>& srcId) {
+    const auto idText = [](const std::array<std::uint8_t, 4>& id) {
         QString text;
-        for (char b : id) text += QString::asprintf("%02X ", static_cast<unsigned char>(b));
+        for (std::uint8_t b : id) text += QString::asprintf("%02X ", b);
         return text;
     };
     pnlSrcID->setText(idText(dstId));
     pnlDstID->setText(idText(srcId));
     if (m_srcIdFollow) edtSrcID->setText(pnlDstID->text());
 }
+
+void TfrmMain::applySettingsResponse(std::uint8_t sysHi, std::uint8_t sysLo, std::uint8_t proHi,
+                                     std::uint8_t proLo) {
+    ModuleSettings& m = m_ctx.settings.module;
+    m.sysIdHi = sysHi;
+    m.sysIdLo = sysLo;
+    m.proIdHi = proHi;
+    m.proIdLo = proLo;
+    showModuleIds();
+}
+
+int TfrmMain::lineCount() const {
+    const QTextDocument* doc = memoRecv->document();
+    int lines = 0;
+    if (!doc->isEmpty()) {
+        lines = doc->blockCount();
+        // A final line end leaves an empty last block that is not a line of its own.
+        if (doc->lastBlock().length() <= 1) --lines;
+    }
+    return lines + static_cast<int>(m_pendingLines.size());
+}
+
+void TfrmMain::clearMonitor() {
+    m_pendingLines.clear();
+    memoRecv->clear();
+}
+
+void TfrmMain::appendLines(const QStringList& lines) { m_pendingLines += lines; }
+
+void TfrmMain::showLineCount(int count) { m_pendingLineCount = count; }
+
+void TfrmMain::flush() {
+    if (!m_pendingLines.isEmpty()) {
+        QScrollBar* bar = memoRecv->verticalScrollBar();
+        const bool atBottom = bar->value() >= bar->maximum() - 1;
+        QTextDocument* doc = memoRecv->document();
+        QTextCursor cursor(doc);
+        cursor.movePosition(QTextCursor::End);
+        QString text = m_pendingLines.join(u'\n');
+        if (!doc->isEmpty() && doc->lastBlock().length() > 1) text.prepend(u'\n');
+        cursor.beginEditBlock();
+        cursor.insertText(text);
+        cursor.endEditBlock();
+        m_pendingLines.clear();
+        // Follow new lines only when the user was already at the end.
+        if (atBottom) bar->setValue(bar->maximum());
+    }
+    if (m_pendingLineCount) {
+        sBarPanel0->setText(QString::number(*m_pendingLineCount));
+        m_pendingLineCount.reset();
+    }
+}
+
+bool TfrmMain::logTime() const { return ckLogTime->isChecked(); }
+
+bool TfrmMain::oneShot() const { return ckOneShot->isChecked(); }
+
+QString TfrmMain::clockText() const { return pnlClock->text(); }
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress && watched == cmbSend->lineEdit()) {

@@ -2,7 +2,11 @@
 // The main window: module configuration strip, send panel, monitor bar, monitor and status
 // bar. It wires controls to the context's settings and port; the logic lives elsewhere.
 
+#include "com/receive_pipeline.h"
+
 #include <QMainWindow>
+
+#include <memory>
 
 class AppContext;
 class ClickPanel;
@@ -19,7 +23,7 @@ class QWidget;
 class TfrmRem;
 class TfrmSurvey;
 
-class TfrmMain final : public QMainWindow {
+class TfrmMain final : public QMainWindow, public MonitorView, public FrameEvents {
     Q_OBJECT
 public:
     explicit TfrmMain(AppContext& context, QWidget* parent = nullptr);
@@ -43,8 +47,14 @@ public:
     void btnClearClick();
 
     // A complete frame arrived: its DstID (bytes 5..8) and SrcID (bytes 9..12).
-    void showReceivedIds(const QByteArray& dstId, const QByteArray& srcId);
-    [[nodiscard]] bool parameterHexMode() const;
+    void showReceivedIds(const std::array<std::uint8_t, 4>& dstId,
+                         const std::array<std::uint8_t, 4>& srcId) override;
+    void applySettingsResponse(std::uint8_t sysHi, std::uint8_t sysLo, std::uint8_t proHi,
+                               std::uint8_t proLo) override;
+    [[nodiscard]] ReceivePipeline& receivePipeline() { return *m_pipeline; }
+    // Monitor lines as the rest of the program counts them.
+    [[nodiscard]] int monitorLineCount() const { return lineCount(); }
+    [[nodiscard]] bool parameterHexMode() const override;
     [[nodiscard]] bool srcIdFollowMode() const { return m_srcIdFollow; }
 
     void portPanelRefresh();
@@ -127,10 +137,25 @@ private:
     void formClose();
     void showConnection(bool open);
 
+    // MonitorView: appends are collected during a poll and shown in one edit at its end.
+    [[nodiscard]] int lineCount() const override;
+    void clearMonitor() override;
+    void appendLines(const QStringList& lines) override;
+    void showLineCount(int count) override;
+    void flush() override;
+    [[nodiscard]] bool logTime() const override;
+    [[nodiscard]] bool oneShot() const override;
+    [[nodiscard]] QString clockText() const override;
+    [[nodiscard]] std::uint32_t clockChangedAt() const override { return m_clockChangedAt; }
+
     AppContext& m_ctx;
     TfrmRem* m_rem = nullptr;
     TfrmSurvey* m_survey = nullptr;
     bool m_connectedShown = false;
     bool m_closed = false;
     bool m_srcIdFollow = false;
+    std::unique_ptr<ReceivePipeline> m_pipeline;
+    QStringList m_pendingLines;
+    std::optional<int> m_pendingLineCount;
+    std::uint32_t m_clockChangedAt = 0;
 };

@@ -98,7 +98,7 @@ TEST_F(SendPanelTest, IdShortcutsAndSrcIdFollowMode) {
     EXPECT_EQ(window->edtSrcID->text(), QStringLiteral("12 34 56 78"));
     EXPECT_TRUE(window->lblSendSrcID->styleSheet().contains(QStringLiteral("red")));
 
-    window->showReceivedIds(QByteArray::fromHex("01020304"), QByteArray::fromHex("0A0B0C0D"));
+    window->showReceivedIds({1, 2, 3, 4}, {0x0A, 0x0B, 0x0C, 0x0D});
     EXPECT_EQ(window->pnlSrcID->text(), QStringLiteral("01 02 03 04 "));
     EXPECT_EQ(window->pnlDstID->text(), QStringLiteral("0A 0B 0C 0D "));
     EXPECT_EQ(window->edtSrcID->text(), QStringLiteral("0A 0B 0C 0D "));

@@ -1,0 +1,85 @@
+#include "com/receive_pipeline.h"
+
+#include "com/port_driver.h"
+#include "com/unit_render.h"
+#include "platform/ticks.h"
+
+#include <algorithm>
+
+ReceivePipeline::ReceivePipeline(const LinkSettings& link, PortDriver& port, const Ticks& ticks,
+                                 MonitorView& view, FrameEvents& events)
+    : m_link(link), m_port(port), m_ticks(ticks), m_view(view), m_events(events) {}
+
+void ReceivePipeline::setKeyFrameTargets(KeyFrameTarget* keyPanel, KeyFrameTarget* survey) {
+    m_keyPanel = keyPanel;
+    m_survey = survey;
+}
+
+void ReceivePipeline::restart() {
+    m_framing.setMode(delimiterModeFor(m_link.recvDlmt));
+    // A negative timeout in a hand-edited file would wrap to weeks; treat it as 0.
+    m_framing.setTimeoutMs(static_cast<std::uint32_t>(std::max(0, m_link.recvTimeoutMs)));
+    m_framing.restart();
+}
+
+void ReceivePipeline::received(std::span<const std::uint8_t> bytes, std::uint32_t now) {
+    m_now = now;
+    m_framing.feed(bytes, now, *this);
+    m_framing.checkTimeout(now, *this);
+    m_view.flush();
+}
+
+std::optional<std::uint32_t> ReceivePipeline::quietBudgetMs(std::uint32_t now) const {
+    return m_framing.quietBudgetMs(now);
+}
+
+void ReceivePipeline::frameCompleted(const FrameHeaderInfo& header,
+                                     std::span<const std::uint8_t> unit) {
+    m_events.showReceivedIds(header.dstId, header.srcId);
+    if (isSettingsResponse(header) && unit.size() >= 36)
+        m_events.applySettingsResponse(unit[32], unit[33], unit[34], unit[35]);
+    m_port.setFrameReceived(true);
+}
+
+void ReceivePipeline::unitFinished(std::span<const std::uint8_t> unit) {
+    // Overflow can coincide with the header parse throwing the unit away.
+    if (unit.empty()) return;
+    const QString text = m_view.parameterHexMode() ? renderMixed(unit) : renderHex(unit);
+
+    if (isKeyFrameUnit(unit)) {
+        KeyFrameTarget* target = nullptr;
+        if (m_keyPanel && m_keyPanel->wantsKeyFrames()) {
+            target = m_keyPanel;
+        } else if (m_survey && m_survey->wantsKeyFrames()) {
+            target = m_survey;
+        }
+        if (target) {
+            // The window may pause with the event loop running; show what came before first.
+            m_view.flush();
+            target->keyFrameReceived(text);
+            m_now = m_ticks.now();
+        }
+    }
+
+    if (m_view.lineCount() > kLineCap) m_view.clearMonitor();
+
+    const bool oneShot = m_view.oneShot();
+    if (oneShot && m_oneShot.check(m_framing.lastSrcId(), m_now)) return;
+
+    if (m_view.logTime()) {
+        if (oneShot) {
+            m_view.appendLines({oneShotLine(m_oneShot.count(), m_view.clockText(),
+                                            m_oneShot.msSinceTimeBase(m_now), text)});
+        } else {
+            // Milliseconds since the clock's caption last changed: the fraction of the shown second.
+            const std::uint32_t since = ticksSince(m_view.clockChangedAt(), m_now);
+            m_view.appendLines({logTimeLine(m_view.clockText(),
+                                            static_cast<int>(std::min<std::uint32_t>(since, 999)),
+                                            text)});
+            m_oneShot.setTimeBase(m_now);
+        }
+    } else {
+        m_view.appendLines(wrapLine(text, m_link.lineWidth));
+    }
+    m_view.showLineCount(m_view.lineCount());
+}

@@ -1,0 +1,88 @@
+#pragma once
+// From bytes on the line to lines in the monitor: the framing cuts units, complete frames
+// update the configuration panel and the frame-received flag, and each unit is rendered,
+// routed to a test window when it is a key frame, and appended with the display options.
+
+#include "com/framing.h"
+#include "com/link_settings.h"
+#include "com/one_shot_table.h"
+#include "com/receive_handler.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <cstdint>
+
+class PortDriver;
+class Ticks;
+
+// The monitor and the display options as the unit display sees them.
+class MonitorView {
+public:
+    virtual ~MonitorView() = default;
+    [[nodiscard]] virtual int lineCount() const = 0;
+    virtual void clearMonitor() = 0;
+    virtual void appendLines(const QStringList& lines) = 0;
+    virtual void showLineCount(int count) = 0;
+    // Makes everything appended so far visible (the view may batch appends).
+    virtual void flush() = 0;
+    [[nodiscard]] virtual bool logTime() const = 0;
+    [[nodiscard]] virtual bool oneShot() const = 0;
+    [[nodiscard]] virtual bool parameterHexMode() const = 0;
+    [[nodiscard]] virtual QString clockText() const = 0;
+    // Tick at which the clock's caption last changed.
+    [[nodiscard]] virtual std::uint32_t clockChangedAt() const = 0;
+};
+
+// What a complete frame changes in the configuration panel.
+class FrameEvents {
+public:
+    virtual ~FrameEvents() = default;
+    virtual void showReceivedIds(const std::array<std::uint8_t, 4>& dstId,
+                                 const std::array<std::uint8_t, 4>& srcId) = 0;
+    virtual void applySettingsResponse(std::uint8_t sysHi, std::uint8_t sysLo, std::uint8_t proHi,
+                                       std::uint8_t proLo) = 0;
+};
+
+// The key panel (while open) and the survey window (while shown) take key frames.
+class KeyFrameTarget {
+public:
+    virtual ~KeyFrameTarget() = default;
+    [[nodiscard]] virtual bool wantsKeyFrames() const = 0;
+    virtual void keyFrameReceived(const QString& renderedText) = 0;
+};
+
+class ReceivePipeline final : public ReceiveHandler, private FramingSink {
+public:
+    ReceivePipeline(const LinkSettings& link, PortDriver& port, const Ticks& ticks,
+                    MonitorView& view, FrameEvents& events);
+
+    // First choice, then second; either may be null.
+    void setKeyFrameTargets(KeyFrameTarget* keyPanel, KeyFrameTarget* survey);
+    void resetOneShot() { m_oneShot.reset(); }
+
+    void restart() override;
+    void received(std::span<const std::uint8_t> bytes, std::uint32_t now) override;
+    [[nodiscard]] std::optional<std::uint32_t> quietBudgetMs(std::uint32_t now) const override;
+
+    [[nodiscard]] const Framing& framing() const { return m_framing; }
+    [[nodiscard]] const OneShotTable& oneShot() const { return m_oneShot; }
+
+    static constexpr int kLineCap = 1000;
+
+private:
+    void frameCompleted(const FrameHeaderInfo& header, std::span<const std::uint8_t> unit) override;
+    void unitFinished(std::span<const std::uint8_t> unit) override;
+
+    const LinkSettings& m_link;
+    PortDriver& m_port;
+    const Ticks& m_ticks;
+    MonitorView& m_view;
+    FrameEvents& m_events;
+    KeyFrameTarget* m_keyPanel = nullptr;
+    KeyFrameTarget* m_survey = nullptr;
+    Framing m_framing;
+    OneShotTable m_oneShot;
+    std::uint32_t m_now = 0;
+};
