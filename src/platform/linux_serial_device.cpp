@@ -1,0 +1,350 @@
+// termios2 lives in <asm/termbits.h>, whose struct termios clashes with glibc's; this file
+// must therefore never include <termios.h>, directly or through another header.
+#include "platform/linux_serial_device.h"
+
+#include <asm/termbits.h>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <utility>
+
+// The original Windows program asked for 8192-byte driver queues (SetupComm). Linux sizes
+// a tty's buffers inside the kernel and offers no call to change them, so nothing here
+// stands for that.
+
+namespace {
+
+// Ptys and some USB adapters have no modem lines, serial_struct or error counters; they
+// answer these errno values to the ioctls for them.
+bool isUnsupported(int errnoValue) { return errnoValue == ENOTTY || errnoValue == EINVAL; }
+
+int ioctlRetrying(int fd, unsigned long request, void* arg) {
+    int result = 0;
+    do {
+        result = ::ioctl(fd, request, arg);
+    } while (result < 0 && errno == EINTR);
+    return result;
+}
+
+int modemLines(int fd, unsigned long request, int lines) {
+    return ioctlRetrying(fd, request, &lines);
+}
+
+tcflag_t dataBitsFlag(int dataBits) {
+    switch (dataBits) {
+        case 5:
+            return CS5;
+        case 6:
+            return CS6;
+        case 7:
+            return CS7;
+        default:
+            return CS8;
+    }
+}
+
+int dataBitsOf(tcflag_t cflag) {
+    switch (cflag & CSIZE) {
+        case CS5:
+            return 5;
+        case CS6:
+            return 6;
+        case CS7:
+            return 7;
+        default:
+            return 8;
+    }
+}
+
+SerialError invalidParams(const std::string& devicePath, const std::string& what) {
+    return {SerialErrorKind::Other, EINVAL, "line settings for " + devicePath + ": " + what};
+}
+
+SerialError checkParams(const LineParams& params, const std::string& devicePath) {
+    if (params.baud == 0) return invalidParams(devicePath, "baud rate 0");
+    if (params.dataBits < 5 || params.dataBits > 8) {
+        return invalidParams(devicePath, std::to_string(params.dataBits) + " data bits");
+    }
+    if (params.stopBits != 1 && params.stopBits != 2) {
+        return invalidParams(devicePath, std::to_string(params.stopBits) + " stop bits");
+    }
+    return {};
+}
+
+// Raw 8-bit-clean line: nothing translated, echoed, or interpreted as a signal or flow
+// control, and reads return whatever is there without waiting.
+termios2 rawLine(termios2 line, const LineParams& params) {
+    line.c_iflag &= ~(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR | IGNCR | ICRNL |
+                      IUCLC | IXON | IXANY | IXOFF | IMAXBEL | IUTF8);
+    line.c_oflag &= ~OPOST;
+    line.c_lflag &= ~(ISIG | ICANON | XCASE | ECHO | ECHOE | ECHOK | ECHONL | ECHOCTL | ECHOPRT |
+                      ECHOKE | IEXTEN | TOSTOP);
+    line.c_cflag &= ~(CBAUD | CIBAUD | CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
+    line.c_cflag |= CLOCAL | CREAD | dataBitsFlag(params.dataBits);
+    if (params.parity != Parity::None) line.c_cflag |= PARENB;
+    if (params.parity == Parity::Odd) line.c_cflag |= PARODD;
+    if (params.stopBits == 2) line.c_cflag |= CSTOPB;
+    // BOTHER takes the rate as a number for both directions, so rates without a Bxxx
+    // constant (56000, 76800) go through the same path as the common ones.
+    line.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
+    line.c_ispeed = params.baud;
+    line.c_ospeed = params.baud;
+    line.c_cc[VMIN] = 0;
+    line.c_cc[VTIME] = 0;
+    return line;
+}
+
+LineParams paramsOf(const termios2& line) {
+    LineParams params;
+    params.baud = line.c_ospeed;
+    params.dataBits = dataBitsOf(line.c_cflag);
+    if ((line.c_cflag & PARENB) != 0) {
+        params.parity = (line.c_cflag & PARODD) != 0 ? Parity::Odd : Parity::Even;
+    }
+    params.stopBits = (line.c_cflag & CSTOPB) != 0 ? 2 : 1;
+    return params;
+}
+
+bool hangupSeen(int fd) {
+    pollfd entry{fd, POLLIN, 0};
+    int ready = 0;
+    do {
+        ready = ::poll(&entry, 1, 0);
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0) return true;
+    return (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+}  // namespace
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+}
+
+int UniqueFd::release() { return std::exchange(m_fd, -1); }
+
+void UniqueFd::reset(int fd) {
+    const int old = std::exchange(m_fd, fd);
+    // No retry on EINTR: Linux frees the descriptor even then, and a retry could close
+    // one another thread has just been given.
+    if (old >= 0) static_cast<void>(::close(old));
+}
+
+SerialError serialErrorFromErrno(int errnoValue, const std::string& step,
+                                 const std::string& target) {
+    SerialError error;
+    error.errnoValue = errnoValue;
+    error.message = step + " " + target + ": " + std::strerror(errnoValue);
+    switch (errnoValue) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            error.kind = SerialErrorKind::NotFound;
+            break;
+        case EACCES:
+        case EPERM:
+            error.kind = SerialErrorKind::PermissionDenied;
+            break;
+        case EBUSY:
+        case EWOULDBLOCK:  // flock held by another program
+            error.kind = SerialErrorKind::InUse;
+            break;
+        case ENOTTY:
+            error.kind = SerialErrorKind::NotATty;
+            break;
+        default:
+            error.kind = SerialErrorKind::Other;
+            break;
+    }
+    return error;
+}
+
+LinuxSerialDevice::~LinuxSerialDevice() { close(); }
+
+SerialError LinuxSerialDevice::open(const std::string& devicePath, const LineParams& params) {
+    close();
+    if (SerialError bad = checkParams(params, devicePath)) return bad;
+
+    // O_NONBLOCK keeps open() from waiting for carrier before CLOCAL is set, and lets reads
+    // return at once; the receive thread does its waiting in poll(2).
+    UniqueFd fd;
+    do {
+        fd.reset(::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+    } while (!fd.valid() && errno == EINTR);
+    if (!fd.valid()) return serialErrorFromErrno(errno, "open", devicePath);
+
+    // Two locks because other programs honour one or the other: flock is what picocom,
+    // tio and friends take, TIOCEXCL makes the kernel refuse any later open (except
+    // root's, which the flock still stops).
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        return serialErrorFromErrno(errno, "lock", devicePath);
+    }
+    // The tty test: anything but a terminal answers ENOTTY.
+    termios2 probe{};
+    if (ioctlRetrying(fd.get(), TCGETS2, &probe) != 0) {
+        return serialErrorFromErrno(errno, "read line settings of", devicePath);
+    }
+    if (ioctlRetrying(fd.get(), TIOCEXCL, nullptr) != 0) {
+        return serialErrorFromErrno(errno, "claim", devicePath);
+    }
+    m_fd = std::move(fd);
+    m_exclusiveSet = true;
+    m_path = devicePath;
+
+    SerialError error = configureLine(params);
+    if (!error) {
+        if (modemLines(m_fd.get(), TIOCMBIC, TIOCM_DTR) != 0 && !isUnsupported(errno)) {
+            error = serialErrorFromErrno(errno, "drop DTR on", devicePath);
+        } else if (modemLines(m_fd.get(), TIOCMBIS, TIOCM_RTS) != 0 && !isUnsupported(errno)) {
+            error = serialErrorFromErrno(errno, "raise RTS on", devicePath);
+        }
+    }
+    if (error) {
+        close();
+        return error;
+    }
+    setLowLatency();
+
+    // Baseline, so that status() reports only errors seen from now on.
+    const int countsErrno = readErrorCounts(&m_lastCounts);
+    m_hasErrorCounts = countsErrno == 0;
+    if (countsErrno != 0 && !isUnsupported(countsErrno)) {
+        error = serialErrorFromErrno(countsErrno, "read error counters of", devicePath);
+        close();
+        return error;
+    }
+    return {};
+}
+
+SerialError LinuxSerialDevice::configureLine(const LineParams& params) {
+    termios2 wanted{};
+    if (ioctlRetrying(m_fd.get(), TCGETS2, &wanted) != 0) {
+        return serialErrorFromErrno(errno, "read line settings of", m_path);
+    }
+    wanted = rawLine(wanted, params);
+    m_requested = paramsOf(wanted);
+    if (ioctlRetrying(m_fd.get(), TCSETS2, &wanted) != 0) {
+        return serialErrorFromErrno(errno, "set line settings of", m_path);
+    }
+    termios2 taken{};
+    if (ioctlRetrying(m_fd.get(), TCGETS2, &taken) != 0) {
+        return serialErrorFromErrno(errno, "read back line settings of", m_path);
+    }
+    m_applied = paramsOf(taken);
+    return {};
+}
+
+void LinuxSerialDevice::setLowLatency() {
+    // Only a hint for the driver to hand bytes over without batching; ports that do not
+    // know it (ptys, many USB adapters) work the same without, so failures are let go.
+    serial_struct info{};
+    if (ioctlRetrying(m_fd.get(), TIOCGSERIAL, &info) != 0) return;
+    if ((info.flags & ASYNC_LOW_LATENCY) != 0) return;
+    info.flags |= ASYNC_LOW_LATENCY;
+    static_cast<void>(ioctlRetrying(m_fd.get(), TIOCSSERIAL, &info));
+}
+
+int LinuxSerialDevice::readErrorCounts(LineErrorCounts* counts) const {
+    serial_icounter_struct icount{};
+    if (ioctlRetrying(m_fd.get(), TIOCGICOUNT, &icount) != 0) return errno;
+    counts->frame = icount.frame;
+    counts->parity = icount.parity;
+    counts->overrun = icount.overrun;
+    counts->bufOverrun = icount.buf_overrun;
+    counts->brk = icount.brk;
+    return 0;
+}
+
+void LinuxSerialDevice::close() {
+    if (!m_fd.valid()) return;
+    // Failures are of no use here: the line is being let go either way, and ptys refuse
+    // the modem-line requests outright.
+    static_cast<void>(modemLines(m_fd.get(), TIOCMBIC, TIOCM_DTR));
+    static_cast<void>(modemLines(m_fd.get(), TIOCMBIC, TIOCM_RTS));
+    // The exclusive flag belongs to the tty, not to this descriptor; a pty slave keeps it
+    // after the last close while its master lives, and would refuse the next open.
+    if (m_exclusiveSet) static_cast<void>(ioctlRetrying(m_fd.get(), TIOCNXCL, nullptr));
+    m_fd.reset();  // also releases the flock
+    m_exclusiveSet = false;
+    m_hasErrorCounts = false;
+    m_lastCounts = {};
+}
+
+SerialStatus LinuxSerialDevice::status() {
+    SerialStatus result;
+    if (!m_fd.valid()) {
+        result.error = true;
+        return result;
+    }
+    int waiting = 0;
+    if (ioctlRetrying(m_fd.get(), FIONREAD, &waiting) != 0) {
+        result.error = true;
+    } else {
+        result.waiting = waiting;
+    }
+    if (hangupSeen(m_fd.get())) result.error = true;
+    if (m_hasErrorCounts) {
+        LineErrorCounts now;
+        if (readErrorCounts(&now) != 0) {
+            result.error = true;
+        } else {
+            // Counters only rise, so any difference (even a wrapped one) is a new error.
+            if (now != m_lastCounts) result.error = true;
+            m_lastCounts = now;
+        }
+    }
+    return result;
+}
+
+long LinuxSerialDevice::read(std::uint8_t* buffer, std::size_t n) {
+    if (!m_fd.valid()) return -1;
+    if (n == 0) return 0;
+    for (;;) {
+        const ssize_t got = ::read(m_fd.get(), buffer, n);
+        if (got > 0) return static_cast<long>(got);
+        if (got == 0) {
+            // With VMIN=0 and VTIME=0 an empty line reads 0 just like a hung-up one; only
+            // poll tells them apart.
+            return hangupSeen(m_fd.get()) ? -1 : 0;
+        }
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN) return 0;
+        return -1;
+    }
+}
+
+bool LinuxSerialDevice::write(const std::uint8_t* data, std::size_t n) {
+    using Clock = std::chrono::steady_clock;
+    if (!m_fd.valid()) return false;
+    std::size_t done = 0;
+    auto giveUpAt = Clock::now() + m_writeStallLimit;
+    while (done < n) {
+        const ssize_t put = ::write(m_fd.get(), data + done, n - done);
+        if (put > 0) {
+            done += static_cast<std::size_t>(put);
+            giveUpAt = Clock::now() + m_writeStallLimit;
+            continue;
+        }
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0 && errno != EAGAIN) return false;
+
+        // The driver's output buffer is full: wait for room, but not forever on a line
+        // that stopped draining (flow-controlled peer, stuck adapter).
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(giveUpAt - Clock::now()).count();
+        if (left <= 0) return false;
+        pollfd entry{m_fd.get(), POLLOUT, 0};
+        const int ready = ::poll(&entry, 1, static_cast<int>(left));
+        if (ready < 0 && errno != EINTR) return false;
+        if (ready > 0 && (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return false;
+    }
+    return true;
+}

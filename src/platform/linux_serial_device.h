@@ -1,0 +1,90 @@
+#pragma once
+// The serial device on Linux: a tty opened non-blocking and exclusively, driven through
+// termios2 so that any baud rate can be asked for by number.
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "platform/serial_device.h"
+
+// Owns one file descriptor and closes it on destruction.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : m_fd(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd() { reset(); }
+
+    [[nodiscard]] int get() const { return m_fd; }
+    [[nodiscard]] bool valid() const { return m_fd >= 0; }
+    // Gives up ownership without closing.
+    int release();
+    // Closes the held descriptor (if any) and takes fd instead; close errors are ignored
+    // because the descriptor is gone either way.
+    void reset(int fd = -1);
+
+private:
+    int m_fd = -1;
+};
+
+// Maps the errno of a failed step to the kind the user is told about; the message names
+// the step and the target and keeps strerror's text, e.g. "open /dev/ttyS9: No such file
+// or directory".
+SerialError serialErrorFromErrno(int errnoValue, const std::string& step,
+                                 const std::string& target);
+
+class LinuxSerialDevice : public SerialDevice {
+public:
+    LinuxSerialDevice() = default;
+    LinuxSerialDevice(const LinuxSerialDevice&) = delete;
+    LinuxSerialDevice& operator=(const LinuxSerialDevice&) = delete;
+    ~LinuxSerialDevice() override;
+
+    SerialError open(const std::string& devicePath, const LineParams& params) override;
+    void close() override;
+    [[nodiscard]] bool isOpen() const override { return m_fd.valid(); }
+    [[nodiscard]] int pollFd() const override { return m_fd.get(); }
+    SerialStatus status() override;
+    long read(std::uint8_t* buffer, std::size_t n) override;
+    bool write(const std::uint8_t* data, std::size_t n) override;
+
+    // The line settings the driver reported back after they were set; drivers may round
+    // the rate or ignore what they cannot do.
+    [[nodiscard]] LineParams applied() const { return m_applied; }
+    // The line settings exactly as handed to the driver. Ptys force 8 data bits and no
+    // parity, so tests look here for those.
+    [[nodiscard]] LineParams requested() const { return m_requested; }
+
+    // How long write() waits for a full output buffer to drain before giving up.
+    void setWriteStallLimit(std::chrono::milliseconds limit) { m_writeStallLimit = limit; }
+
+private:
+    // Error counters of the UART at the last status query.
+    struct LineErrorCounts {
+        int frame = 0;
+        int parity = 0;
+        int overrun = 0;
+        int bufOverrun = 0;
+        int brk = 0;
+
+        bool operator==(const LineErrorCounts&) const = default;
+    };
+
+    SerialError configureLine(const LineParams& params);
+    void setLowLatency();
+    // Reads the driver's error counters; 0 or the errno of the failed query.
+    int readErrorCounts(LineErrorCounts* counts) const;
+
+    UniqueFd m_fd;
+    std::string m_path;
+    bool m_exclusiveSet = false;  // TIOCEXCL is ours to clear at close
+    bool m_hasErrorCounts = false;
+    LineErrorCounts m_lastCounts;
+    LineParams m_requested;
+    LineParams m_applied;
+    std::chrono::milliseconds m_writeStallLimit{2000};
+};
