@@ -76,6 +76,8 @@ public:
     void message(const QString&, const QString& text, Icon, const QString&) override {
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
     }
+    std::optional<QString> openFileName(const FileChoice&) override { return std::nullopt; }
+    std::optional<QString> saveFileName(const FileChoice&) override { return std::nullopt; }
 };
 
 int measureTerminal(const Options& o, PtyPair& pty) {

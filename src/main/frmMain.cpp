@@ -2,6 +2,7 @@
 
 #include "main/app_context.h"
 #include "main/handler_guard.h"
+#include "main/monitor_file.h"
 #include "main/module_model.h"
 #include "main/qt_click_panel.h"
 #include "main/qt_fonts.h"
@@ -13,6 +14,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
+#include <QFontDialog>
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QHBoxLayout>
@@ -107,6 +109,8 @@ void TfrmMain::buildMenus() {
                       QStringLiteral("mmComPort"));
     named(mmFile->addSeparator(), QStringLiteral("N1"));
     mmQuit = named(mmFile->addAction(QStringLiteral("終了 (&Quit)")), QStringLiteral("mmQuit"));
+    connect(mmOpen, &QAction::triggered, this, &TfrmMain::mmOpenClick);
+    connect(mmSave, &QAction::triggered, this, &TfrmMain::mmSaveClick);
     connect(mmComPort, &QAction::triggered, this, &TfrmMain::mmComPortClick);
     connect(mmQuit, &QAction::triggered, this, &TfrmMain::mmQuitClick);
 
@@ -297,6 +301,7 @@ void TfrmMain::buildMonitorBar() {
 
     connect(btnComOpen, &QPushButton::clicked, this, &TfrmMain::btnComOpenClick);
     connect(btnClear, &QPushButton::clicked, this, &TfrmMain::btnClearClick);
+    connect(pnlFont, &ClickPanel::doubleClicked, this, &TfrmMain::pnlFontDblClick);
     connect(pnlCom, &ClickPanel::doubleClicked, this, &TfrmMain::mmComPortClick);
     connect(pnlBps, &ClickPanel::doubleClicked, this, &TfrmMain::mmComPortClick);
 }
@@ -308,6 +313,17 @@ void TfrmMain::buildMonitorAndStatus() {
     memoRecv->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     memoRecv->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     memoRecv->setPlainText(QStringLiteral("memoRecv"));  // design text, removed at start-up
+    // An edit that reaches the end leaves a last line the user typed, without a line end.
+    connect(memoRecv->document(), &QTextDocument::contentsChange, this,
+            [this](int position, int, int added) {
+                if (!m_systemEdit && position + added >= memoRecv->document()->characterCount() - 1)
+                    m_lastLineEnded = false;
+            });
+    m_chooseFont = [this](const QFont& current) -> std::optional<QFont> {
+        bool ok = false;
+        const QFont font = QFontDialog::getFont(&ok, current, this);
+        return ok ? std::optional<QFont>(font) : std::nullopt;
+    };
 
     QStatusBar* bar = statusBar();
     bar->setObjectName(QStringLiteral("sBar"));
@@ -494,6 +510,57 @@ void TfrmMain::btnClearClick() {
     m_pipeline->resetOneShot();
 }
 
+void TfrmMain::pnlFontDblClick() {
+    runHandler(m_ctx.platform.prompts, [this] {
+        const std::optional<QFont> font = m_chooseFont(memoRecv->font());
+        if (!font) return;
+        pnlFont->setText(QStringLiteral("Size:") + QString::number(fontPoints(*font, logicalDpiY())));
+        memoRecv->setFont(*font);
+    });
+}
+
+namespace {
+Prompts::FileChoice textFileChoice(const QString& proposed) {
+    return {proposed, QStringLiteral("Txt"),
+            QStringList{QStringLiteral("ﾃｷｽﾄﾌｧｲﾙ (*.Txt)"), QStringLiteral("全てのﾌｧｲﾙ (*.*)")}};
+}
+}  // namespace
+
+void TfrmMain::mmOpenClick() {
+    runHandler(m_ctx.platform.prompts, [this] {
+        // Open proposes the file last saved; Save As the file last opened.
+        const std::optional<QString> path = m_ctx.platform.prompts.openFileName(textFileChoice(m_saveName));
+        if (!path) return;
+        m_openName = *path;
+        const MonitorFileResult file = readMonitorFile(*path);
+        if (!file.ok) {
+            showHandlerError(m_ctx.platform.prompts, file.error);
+            return;
+        }
+        flush();
+        m_systemEdit = true;
+        memoRecv->setPlainText(file.text);
+        m_systemEdit = false;
+        m_lastLineEnded = file.lastLineEnded;
+        sBarPanel1->setText(*path);
+    });
+}
+
+void TfrmMain::mmSaveClick() {
+    runHandler(m_ctx.platform.prompts, [this] {
+        const std::optional<QString> path = m_ctx.platform.prompts.saveFileName(textFileChoice(m_openName));
+        if (!path) return;
+        m_saveName = *path;
+        flush();
+        const QString error = writeMonitorFile(*path, memoRecv->toPlainText(), m_lastLineEnded);
+        if (!error.isEmpty()) {
+            showHandlerError(m_ctx.platform.prompts, error);
+            return;
+        }
+        sBarPanel1->setText(*path);
+    });
+}
+
 void TfrmMain::showReceivedIds(const std::array<std::uint8_t, 4>& dstId,
                                const std::array<std::uint8_t, 4>& srcId) {
     const auto idText = [](const std::array<std::uint8_t, 4>& id) {
@@ -529,7 +596,10 @@ int TfrmMain::lineCount() const {
 
 void TfrmMain::clearMonitor() {
     m_pendingLines.clear();
+    m_systemEdit = true;
     memoRecv->clear();
+    m_systemEdit = false;
+    m_lastLineEnded = false;
 }
 
 void TfrmMain::appendLines(const QStringList& lines) { m_pendingLines += lines; }
@@ -545,9 +615,12 @@ void TfrmMain::flush() {
         cursor.movePosition(QTextCursor::End);
         QString text = m_pendingLines.join(u'\n');
         if (!doc->isEmpty() && doc->lastBlock().length() > 1) text.prepend(u'\n');
+        m_systemEdit = true;
         cursor.beginEditBlock();
         cursor.insertText(text);
         cursor.endEditBlock();
+        m_systemEdit = false;
+        m_lastLineEnded = true;
         m_pendingLines.clear();
         // Follow new lines only when the user was already at the end.
         if (atBottom) bar->setValue(bar->maximum());

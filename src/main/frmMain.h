@@ -6,7 +6,11 @@
 
 #include <QMainWindow>
 
+#include <QFont>
+
+#include <functional>
 #include <memory>
+#include <optional>
 
 class AppContext;
 class ClickPanel;
@@ -45,6 +49,15 @@ public:
     void lblSendDstIDDblClick();
     void lblSendSrcIDClick();
     void btnClearClick();
+    void pnlFontDblClick();
+    void mmOpenClick();
+    void mmSaveClick();
+
+    // The font dialog; tests replace it. Returns nothing when the user cancels.
+    using FontChooser = std::function<std::optional<QFont>(const QFont& current)>;
+    void setFontChooser(FontChooser chooser) { m_chooseFont = std::move(chooser); }
+    [[nodiscard]] QString openDialogName() const { return m_openName; }
+    [[nodiscard]] QString saveDialogName() const { return m_saveName; }
 
     // A complete frame arrived: its DstID (bytes 5..8) and SrcID (bytes 9..12).
     void showReceivedIds(const std::array<std::uint8_t, 4>& dstId,
@@ -55,6 +68,17 @@ public:
     // Monitor lines as the rest of the program counts them.
     [[nodiscard]] int monitorLineCount() const { return lineCount(); }
     [[nodiscard]] bool parameterHexMode() const override;
+
+    // MonitorView: appends are collected during a poll and shown in one edit at its end.
+    [[nodiscard]] int lineCount() const override;
+    void clearMonitor() override;
+    void appendLines(const QStringList& lines) override;
+    void showLineCount(int count) override;
+    void flush() override;
+    [[nodiscard]] bool logTime() const override;
+    [[nodiscard]] bool oneShot() const override;
+    [[nodiscard]] QString clockText() const override;
+    [[nodiscard]] std::uint32_t clockChangedAt() const override { return m_clockChangedAt; }
     [[nodiscard]] bool srcIdFollowMode() const { return m_srcIdFollow; }
 
     void portPanelRefresh();
@@ -137,16 +161,6 @@ private:
     void formClose();
     void showConnection(bool open);
 
-    // MonitorView: appends are collected during a poll and shown in one edit at its end.
-    [[nodiscard]] int lineCount() const override;
-    void clearMonitor() override;
-    void appendLines(const QStringList& lines) override;
-    void showLineCount(int count) override;
-    void flush() override;
-    [[nodiscard]] bool logTime() const override;
-    [[nodiscard]] bool oneShot() const override;
-    [[nodiscard]] QString clockText() const override;
-    [[nodiscard]] std::uint32_t clockChangedAt() const override { return m_clockChangedAt; }
 
     AppContext& m_ctx;
     TfrmRem* m_rem = nullptr;
@@ -158,4 +172,10 @@ private:
     QStringList m_pendingLines;
     std::optional<int> m_pendingLineCount;
     std::uint32_t m_clockChangedAt = 0;
+    FontChooser m_chooseFont;
+    QString m_openName;  // what dlgOpen holds: the file last opened
+    QString m_saveName;  // what dlgSave holds: the file last saved
+    // Whether the monitor's last line carries a line end (the system's lines always do).
+    bool m_lastLineEnded = false;
+    bool m_systemEdit = false;
 };

@@ -1,5 +1,6 @@
 #include "platform/qt_prompts.h"
 
+#include <QFileDialog>
 #include <QMessageBox>
 
 void QtPrompts::message(const QString& caption, const QString& text, Icon icon,
@@ -14,4 +15,23 @@ void QtPrompts::message(const QString& caption, const QString& text, Icon icon,
     QMessageBox box(boxIcon, caption, text, QMessageBox::Ok, m_parent);
     if (!detail.isEmpty()) box.setInformativeText(detail);
     box.exec();
+}
+
+std::optional<QString> QtPrompts::openFileName(const FileChoice& choice) {
+    return runFileDialog(choice, false);
+}
+
+std::optional<QString> QtPrompts::saveFileName(const FileChoice& choice) {
+    return runFileDialog(choice, true);
+}
+
+std::optional<QString> QtPrompts::runFileDialog(const FileChoice& choice, bool save) {
+    QFileDialog dialog(m_parent);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setNameFilters(choice.filters);
+    dialog.setDefaultSuffix(choice.defaultSuffix);
+    if (!choice.proposedName.isEmpty()) dialog.selectFile(choice.proposedName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles().constFirst();
 }

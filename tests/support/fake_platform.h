@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
 #include <vector>
 
 class FakeTicks final : public Ticks {
@@ -34,7 +35,27 @@ public:
                  const QString& detail) override {
         shown.push_back({caption, text, icon, detail});
     }
+    std::optional<QString> openFileName(const FileChoice& choice) override {
+        fileChoices.push_back(choice);
+        return takeAnswer();
+    }
+    std::optional<QString> saveFileName(const FileChoice& choice) override {
+        fileChoices.push_back(choice);
+        return takeAnswer();
+    }
+
     std::vector<Shown> shown;
+    std::vector<FileChoice> fileChoices;
+    // Answers of the next file dialogs, in order; an empty one or none left means Cancel.
+    QStringList fileAnswers;
+
+private:
+    std::optional<QString> takeAnswer() {
+        if (fileAnswers.isEmpty()) return std::nullopt;
+        const QString answer = fileAnswers.takeFirst();
+        if (answer.isEmpty()) return std::nullopt;
+        return answer;
+    }
 };
 
 class FakeSound final : public Sound {

@@ -31,7 +31,8 @@ protected:
 
     TfrmMain& start(std::optional<QDate> date = QDate(2026, 12, 8)) {
         ExecutableInfo exe{dir.filePath(QStringLiteral("norvale-term")), date};
-        context = std::make_unique<AppContext>(PlatformServices{serial, ticks, prompts, sound, exe});
+        SerialDevice& device = realDevice ? static_cast<SerialDevice&>(*realDevice) : serial;
+        context = std::make_unique<AppContext>(PlatformServices{device, ticks, prompts, sound, exe});
         window = std::make_unique<TfrmMain>(*context);
         rem = std::make_unique<TfrmRem>(*context, window.get());
         survey = std::make_unique<TfrmSurvey>(window.get());
@@ -41,6 +42,8 @@ protected:
 
     QTemporaryDir dir;
     FakeSerialDevice serial;
+    // Set before start() to run the window on a real device (a pty) instead.
+    std::unique_ptr<SerialDevice> realDevice;
     SteadyTicks ticks;
     FakePrompts prompts;
     FakeSound sound;

@@ -1,0 +1,127 @@
+// The monitor's commands through the window: Clear, font, Open and Save As with their
+// crossed proposals and failures.
+#include "support/main_window_fixture.h"
+
+#include "main/qt_click_panel.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+class MonitorTest : public MainWindowTest {
+protected:
+    void SetUp() override { start(); }
+    void receiveLines(const QStringList& lines) {
+        window->appendLines(lines);
+        window->flush();
+    }
+    QByteArray readFile(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+    }
+    void writeFile(const QString& path, const QByteArray& bytes) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+};
+
+TEST_F(MonitorTest, ClearEmptiesMonitorAndLineCount) {
+    receiveLines({QStringLiteral(" 41h"), QStringLiteral(" 42h")});
+    EXPECT_EQ(window->monitorLineCount(), 2);
+    QTest::mouseClick(window->btnClear, Qt::LeftButton);
+    EXPECT_EQ(window->monitorLineCount(), 0);
+    EXPECT_EQ(window->sBarPanel0->text(), QString());
+    QTest::mouseClick(window->btnClear, Qt::LeftButton);
+    EXPECT_TRUE(window->memoRecv->toPlainText().isEmpty());
+}
+
+TEST_F(MonitorTest, SaveWritesEveryAppendedLineWithCrLf) {
+    receiveLines({QStringLiteral(" 41h"), QStringLiteral(" 42h")});
+    receiveLines({QStringLiteral("無し")});
+    const QString path = dir.filePath(QStringLiteral("three.Txt"));
+    prompts.fileAnswers << path;
+    window->mmSaveClick();
+    EXPECT_EQ(readFile(path), QStringLiteral(" 41h\r\n 42h\r\n無し\r\n").toUtf8());
+    EXPECT_EQ(window->sBarPanel1->text(), path);
+
+    QTest::mouseClick(window->btnClear, Qt::LeftButton);
+    const QString empty = dir.filePath(QStringLiteral("empty.Txt"));
+    prompts.fileAnswers << empty;
+    window->mmSaveClick();
+    EXPECT_EQ(readFile(empty), QByteArray());
+}
+
+TEST_F(MonitorTest, OpenAcceptsAnyLineEndAndShowsPath) {
+    const QString lf = dir.filePath(QStringLiteral("lf.Txt"));
+    const QString crlf = dir.filePath(QStringLiteral("crlf.Txt"));
+    writeFile(lf, "a\nb\n");
+    writeFile(crlf, "a\r\nb\r\n");
+    prompts.fileAnswers << lf;
+    window->mmOpenClick();
+    const QString fromLf = window->memoRecv->toPlainText();
+    EXPECT_EQ(window->sBarPanel1->text(), lf);
+    prompts.fileAnswers << crlf;
+    window->mmOpenClick();
+    EXPECT_EQ(window->memoRecv->toPlainText(), fromLf);
+    EXPECT_EQ(window->monitorLineCount(), 2);
+    receiveLines({QStringLiteral("c")});
+    EXPECT_EQ(window->memoRecv->toPlainText(), QStringLiteral("a\nb\nc"));
+}
+
+TEST_F(MonitorTest, OpenProposesLastSavedAndSaveProposesLastOpened) {
+    const QString a = dir.filePath(QStringLiteral("A.Txt"));
+    const QString b = dir.filePath(QStringLiteral("B.Txt"));
+    writeFile(a, "x\r\n");
+    prompts.fileAnswers << a << b << b << QString() << QString();
+    window->mmOpenClick();   // opens A
+    window->mmSaveClick();   // proposes A, saves B
+    window->mmSaveClick();   // proposes A again, not B
+    window->mmOpenClick();   // proposes B; cancelled
+    ASSERT_EQ(prompts.fileChoices.size(), 4u);
+    EXPECT_EQ(prompts.fileChoices[0].proposedName, QString());
+    EXPECT_EQ(prompts.fileChoices[1].proposedName, a);
+    EXPECT_EQ(prompts.fileChoices[2].proposedName, a);
+    EXPECT_EQ(prompts.fileChoices[3].proposedName, b);
+    EXPECT_EQ(prompts.fileChoices[0].defaultSuffix, QStringLiteral("Txt"));
+    EXPECT_EQ(prompts.fileChoices[0].filters,
+              (QStringList{QStringLiteral("ﾃｷｽﾄﾌｧｲﾙ (*.Txt)"), QStringLiteral("全てのﾌｧｲﾙ (*.*)")}));
+    EXPECT_EQ(window->sBarPanel1->text(), b) << "a cancelled dialog changes nothing";
+}
+
+TEST_F(MonitorTest, UnreadableOrUnwritableFilesLeaveMonitorAndPathAlone) {
+    receiveLines({QStringLiteral("keep")});
+    window->sBarPanel1->setText(QStringLiteral("before"));
+    prompts.fileAnswers << dir.filePath(QStringLiteral("missing.Txt"));
+    window->mmOpenClick();
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].icon, Prompts::Icon::Error);
+    // Root writes anywhere, so a regular file as the parent folder is what fails.
+    writeFile(dir.filePath(QStringLiteral("plain")), "x");
+    prompts.fileAnswers << dir.filePath(QStringLiteral("plain/out.Txt"));
+    window->mmSaveClick();
+    EXPECT_EQ(prompts.shown.size(), 2u);
+    EXPECT_EQ(window->memoRecv->toPlainText(), QStringLiteral("keep"));
+    EXPECT_EQ(window->sBarPanel1->text(), QStringLiteral("before"));
+}
+
+TEST_F(MonitorTest, FontDialogSetsSizePanelAndMonitorFont) {
+    const QString before = window->pnlFont->text();
+    window->setFontChooser([](const QFont&) { return std::nullopt; });
+    window->pnlFontDblClick();
+    EXPECT_EQ(window->pnlFont->text(), before);
+
+    QFont chosen(QStringLiteral("IPAGothic"));
+    chosen.setPointSize(12);
+    window->setFontChooser([&](const QFont&) { return chosen; });
+    window->pnlFontDblClick();
+    EXPECT_EQ(window->pnlFont->text(), QStringLiteral("Size:12"));
+    EXPECT_EQ(window->memoRecv->font().pointSize(), 12);
+}
+
+}  // namespace
