@@ -1,0 +1,83 @@
+// Bytes written at the far end of a pty reach the main window: monitor lines, the received
+// IDs, a settings response, and a hangup in the middle of a frame.
+#include "support/main_window_fixture.h"
+
+#include "com/event_wait.h"
+#include "main/qt_click_panel.h"
+#include "platform/linux_serial_device.h"
+#include "platform/pty_pair.h"
+#include "support/pty_master.h"
+
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+namespace {
+
+class ReceiveWindowTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        std::string error;
+        auto p = PtyPair::create(&error);
+        ASSERT_TRUE(p) << error;
+        pty.emplace(std::move(*p));
+        writeIni("[COMPORT]\r\nPortName=" + QByteArray::fromStdString(pty->slavePath()) + "\r\n");
+        realDevice = std::make_unique<LinuxSerialDevice>();
+        start();
+        ASSERT_TRUE(context->port.isOpen());
+    }
+    void send(const char* hex) {
+        const QByteArray b = QByteArray::fromHex(hex);
+        ASSERT_TRUE(ptytest::writeAll(pty->masterFd(), {b.begin(), b.end()}));
+    }
+    bool waitFor(const std::function<bool()>& done) { return pumpUntil(done, ticks, 3000); }
+
+    std::optional<PtyPair> pty;
+};
+
+TEST_F(ReceiveWindowTest, FrameReachesMonitorAndIdPanels) {
+    send("0F5A10000001020304AABBCCDD000000");
+    ASSERT_TRUE(waitFor([this] { return window->monitorLineCount() == 1; }));
+    EXPECT_EQ(window->memoRecv->toPlainText(),
+              QStringLiteral(" 0Fh 5Ah 10h 00h 00h 01h 02h 03h 04h AAh BBh CCh DDh 00h 00h 00h"));
+    EXPECT_EQ(window->pnlSrcID->text(), QStringLiteral("01 02 03 04 "));
+    EXPECT_EQ(window->pnlDstID->text(), QStringLiteral("AA BB CC DD "));
+    EXPECT_EQ(window->sBarPanel0->text(), QStringLiteral("1"));
+    EXPECT_TRUE(context->port.state().frameReceived);
+
+    // Text without a header is shown once the line has been quiet for the timeout.
+    send("68656C6C6F");
+    ASSERT_TRUE(waitFor([this] { return window->monitorLineCount() == 2; }));
+    EXPECT_TRUE(window->memoRecv->toPlainText().endsWith(QStringLiteral("\n 68h 65h 6Ch 6Ch 6Fh")));
+}
+
+TEST_F(ReceiveWindowTest, SettingsResponseUpdatesModuleIds) {
+    QByteArray f(44, '\0');
+    f[0] = 0x0F;
+    f[1] = 0x5A;
+    f[2] = 44;
+    f[32] = 0x12;
+    f[33] = 0x34;
+    f[34] = 0x56;
+    f[35] = 0x78;
+    send(f.toHex().constData());
+    // 44 bytes render as 176 characters: one wrap at the default 128.
+    ASSERT_TRUE(waitFor([this] { return window->monitorLineCount() == 2; }))
+        << window->memoRecv->toPlainText().toStdString();
+    EXPECT_EQ(window->pnlSysID->text(), QStringLiteral("SysID: 0x1234"));
+    EXPECT_EQ(window->pnlProID->text(), QStringLiteral("ProID: 0x5678"));
+    EXPECT_EQ(context->settings.module.sysIdHi, 0x12);
+    EXPECT_EQ(context->settings.module.proIdLo, 0x78);
+}
+
+TEST_F(ReceiveWindowTest, HangupMidFrameStopsThePort) {
+    send("0F5A2000000102");
+    pty->closeMaster();
+    ASSERT_TRUE(waitFor([this] { return !context->port.isOpen(); }));
+    EXPECT_EQ(window->sBarPanel0->text(), QString::fromStdString(pty->slavePath()) + QStringLiteral(":OFF"));
+    EXPECT_EQ(window->btnComOpen->text(), QStringLiteral("接続"));
+    EXPECT_TRUE(prompts.shown.empty());
+    EXPECT_EQ(window->monitorLineCount(), 0) << "a unit still open when the port stops is dropped";
+}
+
+}  // namespace
