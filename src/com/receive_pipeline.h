@@ -69,6 +69,14 @@ public:
     [[nodiscard]] const Framing& framing() const { return m_framing; }
     [[nodiscard]] const OneShotTable& oneShot() const { return m_oneShot; }
 
+    // Units handed to the display since start-up, and their bytes: what benchmarks and the
+    // flood tests account against what was sent.
+    struct Stats {
+        std::uint64_t units = 0;
+        std::uint64_t bytes = 0;
+    };
+    [[nodiscard]] const Stats& stats() const { return m_stats; }
+
     static constexpr int kLineCap = 1000;
 
 private:
@@ -85,4 +93,5 @@ private:
     Framing m_framing;
     OneShotTable m_oneShot;
     std::uint32_t m_now = 0;
+    Stats m_stats;
 };

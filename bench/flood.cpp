@@ -1,0 +1,253 @@
+// Floods the terminal's real receive path (pty, receive thread, poll, framing, rendering and
+// the real monitor offscreen) and prints throughput, CPU and memory, and whether every unit
+// that was sent came out the other end exactly once.
+#include "com/receive_pipeline.h"
+#include "main/app_context.h"
+#include "main/frmMain.h"
+#include "platform/linux_serial_device.h"
+#include "platform/prompts.h"
+#include "platform/pty_pair.h"
+#include "platform/sound.h"
+#include "platform/ticks.h"
+#include "rem/frame_format.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <thread>
+
+#include <poll.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+    double megabytes = 20;
+    double pacedSeconds = 5;
+    double pacedRate = 300'000;  // bytes per second: a 3-Mbaud USB adapter's line rate
+    std::string only;
+};
+
+class QuietPrompts final : public Prompts {
+public:
+    void message(const QString&, const QString& text, Icon, const QString&) override {
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+    }
+    std::optional<QString> openFileName(const FileChoice&) override { return std::nullopt; }
+    std::optional<QString> saveFileName(const FileChoice&) override { return std::nullopt; }
+};
+
+struct Load {
+    QByteArray chunk;     // repeated until the total is reached
+    int unitsPerChunk;    // 0: not accountable (random bytes)
+    const char* delimiter;
+};
+
+Load keyFrames() {
+    QByteArray chunk;
+    for (int i = 0; i < 256; ++i) {
+        QByteArray id(4, '\0');
+        id[3] = static_cast<char>(i);
+        const QByteArray payload = keyPayload(QByteArray::fromHex("83410000"), static_cast<std::uint8_t>(1 + i % 70));
+        chunk += frameHeader(0x13, static_cast<std::uint8_t>(i), QByteArray(4, char(0xFF)), id,
+                             static_cast<int>(payload.size())) +
+                 payload;
+    }
+    return {chunk, 256, "無し"};
+}
+
+Load randomBytes() {
+    std::mt19937 rng(42);
+    QByteArray chunk(64 * 1024, '\0');
+    for (char& c : chunk) c = static_cast<char>(rng());
+    return {chunk, 0, "無し"};
+}
+
+Load textLines() {
+    QByteArray chunk;
+    for (int i = 0; i < 100; ++i)
+        chunk += QByteArray("line ") + QByteArray::number(i).rightJustified(4, '0') +
+                 " of a text stream from the module\r";
+    return {chunk, 100, "CR"};
+}
+
+struct Result {
+    double seconds = 0;
+    std::uint64_t sentBytes = 0;
+    std::uint64_t sentUnits = 0;
+    ReceivePipeline::Stats shown;
+    double cpuSeconds = 0;
+};
+
+double cpuOf(int who) {
+    rusage u{};
+    getrusage(who, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+bool writeAll(int fd, const char* data, std::size_t n) {
+    while (n > 0) {
+        const ssize_t w = ::write(fd, data, n);
+        if (w > 0) {
+            data += w;
+            n -= static_cast<std::size_t>(w);
+            continue;
+        }
+        if (w < 0 && errno != EAGAIN && errno != EINTR) return false;
+        pollfd p{fd, POLLOUT, 0};
+        ::poll(&p, 1, 1000);
+    }
+    return true;
+}
+
+// Runs one flood; rate 0 writes as fast as the terminal takes the bytes.
+Result flood(const Load& load, std::uint64_t total, double rate) {
+    std::string error;
+    auto pty = PtyPair::create(&error);
+    if (!pty) {
+        std::fprintf(stderr, "flood: %s\n", error.c_str());
+        std::exit(1);
+    }
+    QTemporaryDir dir;
+    QFile ini(dir.filePath(QStringLiteral("norvale-term.ini")));
+    if (!ini.open(QIODevice::WriteOnly)) std::exit(1);
+    ini.write("[COMPORT]\r\nPortName=" + QByteArray::fromStdString(pty->slavePath()) +
+              "\r\nRecvDlmt=" + QString::fromUtf8(load.delimiter).toLocal8Bit() + "\r\n");
+    ini.close();
+
+    LinuxSerialDevice device;
+    SteadyTicks ticks;
+    QuietPrompts prompts;
+    NullSound sound;
+    AppContext context({device, ticks, prompts, sound,
+                        {dir.filePath(QStringLiteral("norvale-term")), std::nullopt}});
+    // The settings file is written in code page 932, as the terminal reads it.
+    context.settings.link.recvDlmt = QString::fromUtf8(load.delimiter);
+    TfrmMain window(context);
+    window.show();
+    context.settings.link.recvDlmt = QString::fromUtf8(load.delimiter);
+    context.port.open();
+
+    Result r;
+    const std::uint64_t chunks = (total + static_cast<std::uint64_t>(load.chunk.size()) - 1) /
+                                 static_cast<std::uint64_t>(load.chunk.size());
+    r.sentBytes = chunks * static_cast<std::uint64_t>(load.chunk.size());
+    r.sentUnits = chunks * static_cast<std::uint64_t>(load.unitsPerChunk);
+    std::atomic<bool> done{false};
+    double writerCpu = 0;
+    Clock::time_point writerEnd;
+    const double cpuBefore = cpuOf(RUSAGE_SELF);
+    const auto start = Clock::now();
+    std::thread writer([&] {
+        const double cpu0 = cpuOf(RUSAGE_THREAD);
+        std::uint64_t written = 0;
+        for (std::uint64_t i = 0; i < chunks; ++i) {
+            if (!writeAll(pty->masterFd(), load.chunk.constData(), static_cast<std::size_t>(load.chunk.size()))) break;
+            written += static_cast<std::uint64_t>(load.chunk.size());
+            if (rate > 0) {
+                const auto due = start + std::chrono::duration<double>(static_cast<double>(written) / rate);
+                std::this_thread::sleep_until(due);
+            }
+        }
+        writerCpu = cpuOf(RUSAGE_THREAD) - cpu0;
+        writerEnd = Clock::now();
+        done = true;
+    });
+    std::uint64_t lastBytes = 0;
+    auto lastChange = Clock::now();
+    for (;;) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+        const std::uint64_t bytes = window.receivePipeline().stats().bytes;
+        if (bytes != lastBytes) {
+            lastBytes = bytes;
+            lastChange = Clock::now();
+        }
+        const bool quiet = Clock::now() - lastChange > std::chrono::milliseconds(500);
+        if (done && (bytes >= r.sentBytes || quiet)) break;
+    }
+    writer.join();
+    // Random bytes may show nothing at all (the header rules discard them); then the time is
+    // how long the terminal took to swallow the writes.
+    r.seconds = std::chrono::duration<double>(std::max(lastChange, writerEnd) - start).count();
+    r.cpuSeconds = cpuOf(RUSAGE_SELF) - cpuBefore - writerCpu;
+    r.shown = window.receivePipeline().stats();
+    context.port.close();
+    return r;
+}
+
+void report(const char* name, const Load& load, const Result& r, double rate) {
+    const double wall = r.seconds > 0 ? r.seconds : 1e-9;
+    std::printf("%-8s %s: %8.0f KB/s, %9.0f units/s, CPU %5.1f%% of a core", name,
+                rate > 0 ? "paced" : "max  ", static_cast<double>(r.sentBytes) / wall / 1000.0,
+                static_cast<double>(r.shown.units) / wall, 100.0 * r.cpuSeconds / wall);
+    if (load.unitsPerChunk > 0) {
+        const bool exact = r.shown.units == r.sentUnits && r.shown.bytes == r.sentBytes;
+        std::printf(", units %llu of %llu, bytes %llu of %llu: %s\n",
+                    static_cast<unsigned long long>(r.shown.units),
+                    static_cast<unsigned long long>(r.sentUnits),
+                    static_cast<unsigned long long>(r.shown.bytes),
+                    static_cast<unsigned long long>(r.sentBytes), exact ? "all accounted" : "MISMATCH");
+    } else {
+        std::printf(", %llu units of %llu bytes from %llu sent\n",
+                    static_cast<unsigned long long>(r.shown.units),
+                    static_cast<unsigned long long>(r.shown.bytes),
+                    static_cast<unsigned long long>(r.sentBytes));
+    }
+}
+
+long peakRssKb() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--mb" && i + 1 < argc) {
+            o.megabytes = std::stod(argv[++i]);
+        } else if (a == "--paced-seconds" && i + 1 < argc) {
+            o.pacedSeconds = std::stod(argv[++i]);
+        } else if (a == "--only" && i + 1 < argc) {
+            o.only = argv[++i];
+        } else {
+            std::printf("usage: flood [--mb N] [--paced-seconds S] [--only keys|random|lines]\n");
+            return a == "--help" ? 0 : 2;
+        }
+    }
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const auto total = static_cast<std::uint64_t>(o.megabytes * 1e6);
+    bool ok = true;
+    const auto run = [&](const char* name, const Load& load) {
+        if (!o.only.empty() && o.only != name) return;
+        const Result max = flood(load, total, 0);
+        report(name, load, max, 0);
+        if (load.unitsPerChunk > 0)
+            ok = ok && max.shown.units == max.sentUnits && max.shown.bytes == max.sentBytes;
+        if (std::string(name) == "keys" && o.pacedSeconds > 0) {
+            const Result paced = flood(load, static_cast<std::uint64_t>(o.pacedRate * o.pacedSeconds), o.pacedRate);
+            report(name, load, paced, o.pacedRate);
+            ok = ok && paced.shown.units == paced.sentUnits;
+        }
+    };
+    run("keys", keyFrames());
+    run("random", randomBytes());
+    run("lines", textLines());
+    std::printf("peak RSS: %.1f MB after %.0f MB per flood\n", static_cast<double>(peakRssKb()) / 1024.0,
+                o.megabytes);
+    return ok ? 0 : 1;
+}
