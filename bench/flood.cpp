@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <atomic>
 #include <chrono>
@@ -165,8 +166,10 @@ Result flood(const Load& load, std::uint64_t total, double rate) {
     });
     std::uint64_t lastBytes = 0;
     auto lastChange = Clock::now();
+    QTimer wake;  // lets the loop below sleep in the event loop and still look every 50 ms
+    wake.start(50);
     for (;;) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         const std::uint64_t bytes = window.receivePipeline().stats().bytes;
         if (bytes != lastBytes) {
             lastBytes = bytes;

@@ -26,7 +26,7 @@ void ReceivePipeline::received(std::span<const std::uint8_t> bytes, std::uint32_
     m_now = now;
     m_framing.feed(bytes, now, *this);
     m_framing.checkTimeout(now, *this);
-    m_view.flush();
+    m_view.flushSoon();
 }
 
 std::optional<std::uint32_t> ReceivePipeline::quietBudgetMs(std::uint32_t now) const {

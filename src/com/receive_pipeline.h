@@ -25,8 +25,10 @@ public:
     virtual void clearMonitor() = 0;
     virtual void appendLines(const QStringList& lines) = 0;
     virtual void showLineCount(int count) = 0;
-    // Makes everything appended so far visible (the view may batch appends).
+    // Makes everything appended so far visible now.
     virtual void flush() = 0;
+    // The same, within a frame or two: a flood then costs one repaint per frame, not per poll.
+    virtual void flushSoon() = 0;
     [[nodiscard]] virtual bool logTime() const = 0;
     [[nodiscard]] virtual bool oneShot() const = 0;
     [[nodiscard]] virtual bool parameterHexMode() const = 0;

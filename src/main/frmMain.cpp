@@ -343,6 +343,10 @@ void TfrmMain::buildMonitorAndStatus() {
     tmClock = new QTimer(this);
     tmClock->setObjectName(QStringLiteral("tmClock"));
     connect(tmClock, &QTimer::timeout, this, &TfrmMain::tmClockTimer);
+    tmFlush = new QTimer(this);
+    tmFlush->setSingleShot(true);
+    tmFlush->setInterval(20);
+    connect(tmFlush, &QTimer::timeout, this, &TfrmMain::flush);
 }
 
 void TfrmMain::formCreate() {
@@ -606,7 +610,12 @@ void TfrmMain::appendLines(const QStringList& lines) { m_pendingLines += lines; 
 
 void TfrmMain::showLineCount(int count) { m_pendingLineCount = count; }
 
+void TfrmMain::flushSoon() {
+    if (!tmFlush->isActive()) tmFlush->start();
+}
+
 void TfrmMain::flush() {
+    tmFlush->stop();
     if (!m_pendingLines.isEmpty()) {
         QScrollBar* bar = memoRecv->verticalScrollBar();
         const bool atBottom = bar->value() >= bar->maximum() - 1;

@@ -75,6 +75,7 @@ public:
     void appendLines(const QStringList& lines) override;
     void showLineCount(int count) override;
     void flush() override;
+    void flushSoon() override;
     [[nodiscard]] bool logTime() const override;
     [[nodiscard]] bool oneShot() const override;
     [[nodiscard]] QString clockText() const override;
@@ -142,6 +143,7 @@ public:
     QLabel* sBarPanel0 = nullptr;
     QLabel* sBarPanel1 = nullptr;
     QTimer* tmClock = nullptr;
+    QTimer* tmFlush = nullptr;
 
 Q_SIGNALS:
     // The window has closed: settings saved, port closed. The program ends on it.

@@ -18,6 +18,7 @@ public:
     void appendLines(const QStringList& more) override { lines += more; }
     void showLineCount(int count) override { status = QString::number(count); }
     void flush() override { ++flushes; }
+    void flushSoon() override { ++flushes; }
     [[nodiscard]] bool logTime() const override { return logTimeOn; }
     [[nodiscard]] bool oneShot() const override { return oneShotOn; }
     [[nodiscard]] bool parameterHexMode() const override { return hexMode; }

@@ -31,13 +31,17 @@ protected:
         ASSERT_TRUE(ptytest::writeAll(pty->masterFd(), {b.begin(), b.end()}));
     }
     bool waitFor(const std::function<bool()>& done) { return pumpUntil(done, ticks, 3000); }
+    // The monitor shows lines in batches; the line count in the status bar comes with them.
+    bool waitForShownLines(int n) {
+        return waitFor([this, n] { return window->sBarPanel0->text() == QString::number(n); });
+    }
 
     std::optional<PtyPair> pty;
 };
 
 TEST_F(ReceiveWindowTest, FrameReachesMonitorAndIdPanels) {
     send("0F5A10000001020304AABBCCDD000000");
-    ASSERT_TRUE(waitFor([this] { return window->monitorLineCount() == 1; }));
+    ASSERT_TRUE(waitForShownLines(1));
     EXPECT_EQ(window->memoRecv->toPlainText(),
               QStringLiteral(" 0Fh 5Ah 10h 00h 00h 01h 02h 03h 04h AAh BBh CCh DDh 00h 00h 00h"));
     EXPECT_EQ(window->pnlSrcID->text(), QStringLiteral("01 02 03 04 "));
@@ -47,7 +51,7 @@ TEST_F(ReceiveWindowTest, FrameReachesMonitorAndIdPanels) {
 
     // Text without a header is shown once the line has been quiet for the timeout.
     send("68656C6C6F");
-    ASSERT_TRUE(waitFor([this] { return window->monitorLineCount() == 2; }));
+    ASSERT_TRUE(waitForShownLines(2));
     EXPECT_TRUE(window->memoRecv->toPlainText().endsWith(QStringLiteral("\n 68h 65h 6Ch 6Ch 6Fh")));
 }
 
@@ -62,8 +66,7 @@ TEST_F(ReceiveWindowTest, SettingsResponseUpdatesModuleIds) {
     f[35] = 0x78;
     send(f.toHex().constData());
     // 44 bytes render as 176 characters: one wrap at the default 128.
-    ASSERT_TRUE(waitFor([this] { return window->monitorLineCount() == 2; }))
-        << window->memoRecv->toPlainText().toStdString();
+    ASSERT_TRUE(waitForShownLines(2)) << window->memoRecv->toPlainText().toStdString();
     EXPECT_EQ(window->pnlSysID->text(), QStringLiteral("SysID: 0x1234"));
     EXPECT_EQ(window->pnlProID->text(), QStringLiteral("ProID: 0x5678"));
     EXPECT_EQ(context->settings.module.sysIdHi, 0x12);
