@@ -1,6 +1,6 @@
-#include "com/line_mapping.h"
-
 #include <gtest/gtest.h>
+
+#include "com/line_mapping.h"
 
 TEST(LineMapping, PortNamesBecomeDevicePaths) {
     const std::vector<std::pair<QString, std::string>> cases{
@@ -13,7 +13,8 @@ TEST(LineMapping, PortNamesBecomeDevicePaths) {
         {QStringLiteral("/tmp/orlin-pty"), "/tmp/orlin-pty"},
         {QString(), ""},
     };
-    for (const auto& [name, path] : cases) EXPECT_EQ(devicePathFor(name), path) << name.toStdString();
+    for (const auto& [name, path] : cases)
+        EXPECT_EQ(devicePathFor(name), path) << name.toStdString();
 }
 
 TEST(LineMapping, LinkSettingsFallBackToSupportedLineParameters) {
