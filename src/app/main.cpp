@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
         TfrmMain frmMain(context);
         prompts.setParent(&frmMain);
         TfrmRem frmRem(context, &frmMain);
-        TfrmSurvey frmSurvey(&frmMain);
+        TfrmSurvey frmSurvey(context, frmMain, &frmMain);
         frmMain.setPeerWindows(&frmRem, &frmSurvey);
         QObject::connect(&instance, &SingleInstance::activationRequested, &frmMain,
                          [&frmMain] { raise(frmMain); });

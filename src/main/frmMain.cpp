@@ -96,6 +96,7 @@ TfrmMain::~TfrmMain() {
 void TfrmMain::setPeerWindows(TfrmRem* rem, TfrmSurvey* survey) {
     m_rem = rem;
     m_survey = survey;
+    m_pipeline->setKeyFrameTargets(rem, survey);
 }
 
 void TfrmMain::buildMenus() {
@@ -412,6 +413,7 @@ void TfrmMain::tmClockTimer() {
         pnlClock->setText(text);
         m_clockChangedAt = m_ctx.platform.ticks.now();
     }
+    if (m_survey) m_survey->clockTick();
 }
 
 void TfrmMain::mmQuitClick() { close(); }

@@ -35,7 +35,7 @@ protected:
         context = std::make_unique<AppContext>(PlatformServices{device, ticks, prompts, sound, exe});
         window = std::make_unique<TfrmMain>(*context);
         rem = std::make_unique<TfrmRem>(*context, window.get());
-        survey = std::make_unique<TfrmSurvey>(window.get());
+        survey = std::make_unique<TfrmSurvey>(*context, *window, window.get());
         window->setPeerWindows(rem.get(), survey.get());
         return *window;
     }
