@@ -28,8 +28,9 @@ void pumpFor(std::uint32_t ms, const Ticks& ticks) {
     wake.setSingleShot(true);
     for (;;) {
         const std::uint32_t elapsed = ticksSince(start, ticks.now());
-        if (elapsed >= ms) return;
-        wake.start(static_cast<int>(ms - elapsed));
+        // Ticks are whole milliseconds: only a difference above ms guarantees ms have passed.
+        if (elapsed > ms) return;
+        wake.start(static_cast<int>(ms - elapsed + 1));
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
 }

@@ -1,9 +1,12 @@
 #include "main/frmMain.h"
 
+#include "com/frmCom.h"
 #include "main/app_context.h"
 #include "main/handler_guard.h"
 #include "main/monitor_file.h"
+#include "main/module_commands.h"
 #include "main/module_model.h"
+#include "com/profile_text.h"
 #include "main/qt_click_panel.h"
 #include "main/qt_fonts.h"
 #include "platform/ticks.h"
@@ -202,6 +205,16 @@ void TfrmMain::buildTopPanel() {
                       QStringLiteral("57600")});
     cmbBps->setGeometry(660, 4, 80, 22);
     cmbBps->hide();
+
+    connect(btnRFch, &QPushButton::clicked, this, &TfrmMain::btnRFchClick);
+    connect(btnToRFch, &QPushButton::clicked, this, &TfrmMain::btnToRFchClick);
+    connect(btnInit, &QPushButton::clicked, this, &TfrmMain::btnInitClick);
+    connect(btnRead, &QPushButton::clicked, this, &TfrmMain::btnReadClick);
+    connect(cmbDevice, qOverload<int>(&QComboBox::activated), this, &TfrmMain::cmbDeviceCloseUp);
+    connect(pnlSysID, &ClickPanel::doubleClicked, this, &TfrmMain::pnlSysIDDblClick);
+    connect(pnlProID, &ClickPanel::doubleClicked, this, &TfrmMain::pnlProIDDblClick);
+    edtSysID->installEventFilter(this);
+    edtProID->installEventFilter(this);
 }
 
 void TfrmMain::buildSendPanel() {
@@ -320,6 +333,7 @@ void TfrmMain::buildMonitorAndStatus() {
                 if (!m_systemEdit && position + added >= memoRecv->document()->characterCount() - 1)
                     m_lastLineEnded = false;
             });
+    m_runDialog = [](QDialog& dialog) { return dialog.exec(); };
     m_chooseFont = [this](const QFont& current) -> std::optional<QFont> {
         bool ok = false;
         const QFont font = QFontDialog::getFont(&ok, current, this);
@@ -419,9 +433,14 @@ void TfrmMain::tmClockTimer() {
 void TfrmMain::mmQuitClick() { close(); }
 
 void TfrmMain::mmComPortClick() {
-    m_ctx.port.close();
-    // The port settings dialog takes over from here once it exists; until then the port
-    // stays closed, as after a cancelled dialog.
+    runHandler(m_ctx.platform.prompts, [this] {
+        m_ctx.port.close();
+        TfrmCom dialog(m_ctx, m_portCandidates, [this] { sendMyRfch(); }, this);
+        if (m_runDialog(dialog) != QDialog::Accepted) return;
+        if (!m_ctx.saveSettings())
+            sBarPanel1->setText(QStringLiteral("NG ... ") + m_ctx.settingsPath);
+        portPanelRefresh();
+    });
 }
 
 void TfrmMain::btnComOpenClick() {
@@ -475,6 +494,135 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
 }
 
 bool TfrmMain::parameterHexMode() const { return ckSendHex->isChecked(); }
+
+void TfrmMain::openPortIfClosed() {
+    // The command goes out whatever the outcome; a closed port simply drops it.
+    if (!m_ctx.port.isOpen()) m_ctx.port.open();
+}
+
+void TfrmMain::sendCommand(std::uint8_t msgId, const QByteArray& payload) {
+    auto& buffer = m_ctx.sender.commandBuffer();
+    const auto n = std::min<std::size_t>(buffer.size(), static_cast<std::size_t>(payload.size()));
+    std::copy_n(payload.constData(), n, reinterpret_cast<char*>(buffer.data()));
+    m_ctx.sender.sendCommand(msgId, static_cast<int>(n));
+}
+
+void TfrmMain::sendMyRfch() {
+    ModuleSettings& m = m_ctx.settings.module;
+    const int ch = cmbRFch->currentIndex();
+    const int pw = cmbRFpw->currentIndex();
+    if (m_modelRow == 0) {
+        m.rfCh = ch;
+        m.rfPw = pw;
+        sendCommand(msg::kShortSettings, shortSettingsRecord(ch, pw, m));
+    } else if (m_modelRow == 1) {
+        m.rfCh = ch;
+        m.rfPw = pw;
+        sendCommand(msg::kChannel, QByteArray(1, indexByte(ch)));
+        m_ctx.port.pumpFor(100);
+        sendCommand(msg::kPower, QByteArray(1, indexByte(pw)));
+    }
+}
+
+void TfrmMain::btnRFchClick() {
+    runHandler(m_ctx.platform.prompts, [this] {
+        openPortIfClosed();
+        sendMyRfch();
+    });
+}
+
+void TfrmMain::btnInitClick() {
+    runHandler(m_ctx.platform.prompts, [this] {
+        openPortIfClosed();
+        takeIdEntries();
+        ModuleSettings& m = m_ctx.settings.module;
+        const int ch = cmbRFch->currentIndex();
+        const int pw = cmbRFpw->currentIndex();
+        if (m_modelRow == 0) {
+            m.rfCh = ch;
+            m.rfPw = pw;
+            appendLines({cmbBps->currentText() + QStringLiteral("bps")});
+            flush();
+            sendCommand(msg::kFullSettings,
+                        fullSettingsRecord(ch, pw, uartRateCode(cmbBps->currentIndex()), m));
+        } else if (m_modelRow == 1) {
+            m.rfCh = ch;
+            m.rfPw = pw;
+            sendCommand(msg::kNineByteSettings, nineByteSettingsRecord(ch, pw));
+        }
+    });
+}
+
+void TfrmMain::btnReadClick() {
+    runHandler(m_ctx.platform.prompts, [this] {
+        openPortIfClosed();
+        sendCommand(m_modelRow == 1 ? msg::kReadSecondModel : msg::kRead, {});
+    });
+}
+
+void TfrmMain::btnToRFchClick() {
+    runHandler(m_ctx.platform.prompts, [this] {
+        if (pnlDstID->text().isEmpty()) return;
+        const QByteArray frame = peerChannelFrame(m_ctx.sender.takeSequence(), m_dstDevice,
+                                                  cmbRFch->currentIndex(), cmbRFpw->currentIndex());
+        m_ctx.port.write(reinterpret_cast<const std::uint8_t*>(frame.constData()),
+                         static_cast<std::size_t>(frame.size()));
+    });
+}
+
+void TfrmMain::cmbDeviceCloseUp() {
+    const int row = std::clamp(cmbDevice->currentIndex(), 0, moduleModelCount() - 1);
+    const ModuleModel& model = moduleModel(row);
+    ModuleSettings& m = m_ctx.settings.module;
+    cmbRFch->clear();
+    cmbRFpw->clear();
+    m.rfCh = model.defaultChannel;
+    m.rfPw = model.defaultPower;
+    cmbRFch->addItems(channelItems(model));
+    cmbRFpw->addItems(powerItems(model));
+    cmbRFch->setCurrentIndex(listIndexFor(m.rfCh - model.firstChannel, cmbRFch->count()));
+    cmbRFpw->setCurrentIndex(listIndexFor(m.rfPw, cmbRFpw->count()));
+    m_modelRow = row;
+}
+
+void TfrmMain::takeIdEntries() {
+    ModuleSettings& m = m_ctx.settings.module;
+    // Bits above 15 are dropped; text that is not a number gives 0.
+    const auto value = [](const QLineEdit* box) {
+        return static_cast<std::uint32_t>(strToInt(box->text().toUtf8()).value_or(0));
+    };
+    const std::uint32_t sys = value(edtSysID);
+    const std::uint32_t pro = value(edtProID);
+    m.sysIdHi = static_cast<std::uint8_t>(sys >> 8);
+    m.sysIdLo = static_cast<std::uint8_t>(sys);
+    m.proIdHi = static_cast<std::uint8_t>(pro >> 8);
+    m.proIdLo = static_cast<std::uint8_t>(pro);
+    showModuleIds();
+}
+
+void TfrmMain::idKeyPress(QLineEdit* box, QChar key) {
+    if (key != QChar(13)) return;
+    takeIdEntries();
+    box->hide();
+}
+
+void TfrmMain::edtSysIDKeyPress(QChar key) { idKeyPress(edtSysID, key); }
+
+void TfrmMain::edtProIDKeyPress(QChar key) { idKeyPress(edtProID, key); }
+
+void TfrmMain::toggleIdBox(QLineEdit* box) {
+    // isHidden, not isVisible: the panels themselves are hidden in this layout.
+    if (!box->isHidden()) {
+        box->hide();
+    } else {
+        box->show();
+        box->setFocus();
+    }
+}
+
+void TfrmMain::pnlSysIDDblClick() { toggleIdBox(edtSysID); }
+
+void TfrmMain::pnlProIDDblClick() { toggleIdBox(edtProID); }
 
 void TfrmMain::btnSendClick() {
     runHandler(m_ctx.platform.prompts, [this] {
@@ -576,6 +724,7 @@ void TfrmMain::showReceivedIds(const std::array<std::uint8_t, 4>& dstId,
     };
     pnlSrcID->setText(idText(dstId));
     pnlDstID->setText(idText(srcId));
+    m_dstDevice = srcId;
     if (m_srcIdFollow) edtSrcID->setText(pnlDstID->text());
 }
 
@@ -649,11 +798,21 @@ bool TfrmMain::oneShot() const { return ckOneShot->isChecked(); }
 QString TfrmMain::clockText() const { return pnlClock->text(); }
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress && watched == cmbSend->lineEdit()) {
+    if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
-            cmbSendKeyPress(QChar(13));
-            return true;
+            if (watched == cmbSend->lineEdit()) {
+                cmbSendKeyPress(QChar(13));
+                return true;
+            }
+            if (watched == edtSysID) {
+                edtSysIDKeyPress(QChar(13));
+                return true;
+            }
+            if (watched == edtProID) {
+                edtProIDKeyPress(QChar(13));
+                return true;
+            }
         }
     }
     if (event->type() == QEvent::MouseButtonDblClick &&

@@ -13,10 +13,12 @@
 #include <optional>
 
 class AppContext;
+class PortCandidates;
 class ClickPanel;
 class QAction;
 class QCheckBox;
 class QComboBox;
+class QDialog;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -44,6 +46,20 @@ public:
     void mmSurveyClick();
     void mmKpClick(int keyCount);
     void mmViewInitPnlClick();
+    // Module configuration panel.
+    void btnRFchClick();
+    void btnToRFchClick();
+    void btnInitClick();
+    void btnReadClick();
+    void cmbDeviceCloseUp();
+    void edtSysIDKeyPress(QChar key);
+    void edtProIDKeyPress(QChar key);
+    void pnlSysIDDblClick();
+    void pnlProIDDblClick();
+    // "My RFch" without its port-open step: also the port search's probe.
+    void sendMyRfch();
+    [[nodiscard]] int modelRow() const { return m_modelRow; }
+
     void btnSendClick();
     void cmbSendKeyPress(QChar key);
     void lblSendDstIDDblClick();
@@ -56,6 +72,10 @@ public:
     // The font dialog; tests replace it. Returns nothing when the user cancels.
     using FontChooser = std::function<std::optional<QFont>(const QFont& current)>;
     void setFontChooser(FontChooser chooser) { m_chooseFont = std::move(chooser); }
+    // Runs a modal dialog; tests replace it so that nothing blocks.
+    using DialogRunner = std::function<int(QDialog& dialog)>;
+    void setDialogRunner(DialogRunner runner) { m_runDialog = std::move(runner); }
+    void setPortCandidates(const PortCandidates* candidates) { m_portCandidates = candidates; }
     [[nodiscard]] QString openDialogName() const { return m_openName; }
     [[nodiscard]] QString saveDialogName() const { return m_saveName; }
 
@@ -162,6 +182,11 @@ private:
     void formCreate();
     void formClose();
     void showConnection(bool open);
+    void openPortIfClosed();
+    void sendCommand(std::uint8_t msgId, const QByteArray& payload);
+    void takeIdEntries();
+    void idKeyPress(QLineEdit* box, QChar key);
+    void toggleIdBox(QLineEdit* box);
 
 
     AppContext& m_ctx;
@@ -170,11 +195,16 @@ private:
     bool m_connectedShown = false;
     bool m_closed = false;
     bool m_srcIdFollow = false;
+    int m_modelRow = 0;
+    // Bytes 9..12 of the last complete frame: the "Dst. Device ID" the peer command goes to.
+    std::array<std::uint8_t, 4> m_dstDevice{};
     std::unique_ptr<ReceivePipeline> m_pipeline;
     QStringList m_pendingLines;
     std::optional<int> m_pendingLineCount;
     std::uint32_t m_clockChangedAt = 0;
     FontChooser m_chooseFont;
+    DialogRunner m_runDialog;
+    const PortCandidates* m_portCandidates = nullptr;
     QString m_openName;  // what dlgOpen holds: the file last opened
     QString m_saveName;  // what dlgSave holds: the file last saved
     // Whether the monitor's last line carries a line end (the system's lines always do).

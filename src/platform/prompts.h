@@ -20,6 +20,8 @@ public:
     // detail: an optional second paragraph (the system's reason for a failure).
     virtual void message(const QString& caption, const QString& text, Icon icon,
                          const QString& detail = {}) = 0;
+    // A Yes/No question; true only for Yes.
+    virtual bool ask(const QString& caption, const QString& text, Icon icon) = 0;
     // The chosen file's full path, or nothing when the user cancelled. The save dialog asks
     // before it lets the user pick an existing file.
     virtual std::optional<QString> openFileName(const FileChoice& choice) = 0;

@@ -3,16 +3,26 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+namespace {
+QMessageBox::Icon boxIconFor(Prompts::Icon icon) {
+    switch (icon) {
+        case Prompts::Icon::None: return QMessageBox::NoIcon;
+        case Prompts::Icon::Information: return QMessageBox::Information;
+        case Prompts::Icon::Warning: return QMessageBox::Warning;
+        case Prompts::Icon::Error: return QMessageBox::Critical;
+    }
+    return QMessageBox::NoIcon;
+}
+}  // namespace
+
+bool QtPrompts::ask(const QString& caption, const QString& text, Icon icon) {
+    QMessageBox box(boxIconFor(icon), caption, text, QMessageBox::Yes | QMessageBox::No, m_parent);
+    return box.exec() == QMessageBox::Yes;
+}
+
 void QtPrompts::message(const QString& caption, const QString& text, Icon icon,
                         const QString& detail) {
-    QMessageBox::Icon boxIcon = QMessageBox::NoIcon;
-    switch (icon) {
-        case Icon::None: break;
-        case Icon::Information: boxIcon = QMessageBox::Information; break;
-        case Icon::Warning: boxIcon = QMessageBox::Warning; break;
-        case Icon::Error: boxIcon = QMessageBox::Critical; break;
-    }
-    QMessageBox box(boxIcon, caption, text, QMessageBox::Ok, m_parent);
+    QMessageBox box(boxIconFor(icon), caption, text, QMessageBox::Ok, m_parent);
     if (!detail.isEmpty()) box.setInformativeText(detail);
     box.exec();
 }

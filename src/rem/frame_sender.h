@@ -27,10 +27,10 @@ public:
     [[nodiscard]] std::array<std::uint8_t, kCommandBufferSize>& commandBuffer() { return m_buffer; }
     // A frame to FF FF FF FF from FF FF FF FF with the first length bytes of the buffer.
     void sendCommand(std::uint8_t msgId, int length);
-
-private:
+    // For frames built whole elsewhere (the peer channel command): the number, consumed.
     std::uint8_t takeSequence() { return m_sequence++; }
 
+private:
     Write m_write;
     std::uint8_t m_sequence = 0;
     std::array<std::uint8_t, kCommandBufferSize> m_buffer{};

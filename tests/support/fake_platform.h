@@ -35,6 +35,10 @@ public:
                  const QString& detail) override {
         shown.push_back({caption, text, icon, detail});
     }
+    bool ask(const QString& caption, const QString& text, Icon icon) override {
+        questions.push_back({caption, text, icon, {}});
+        return answerYes;
+    }
     std::optional<QString> openFileName(const FileChoice& choice) override {
         fileChoices.push_back(choice);
         return takeAnswer();
@@ -45,6 +49,8 @@ public:
     }
 
     std::vector<Shown> shown;
+    std::vector<Shown> questions;
+    bool answerYes = true;
     std::vector<FileChoice> fileChoices;
     // Answers of the next file dialogs, in order; an empty one or none left means Cancel.
     QStringList fileAnswers;
