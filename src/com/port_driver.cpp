@@ -18,11 +18,10 @@ PortDriver::PortDriver(const LinkSettings& link, SerialDevice& device, const Tic
       m_appTitle(std::move(appTitle)) {}
 
 PortDriver::~PortDriver() {
-    // The thread may be inside a blocking call to us; let it finish before we go.
-    if (m_thread) {
-        m_thread->requestTerminate();
-        pumpUntil([this] { return !m_state.receiveRunning; }, m_ticks, std::nullopt);
-    }
+    // A thread may be inside a blocking call to us; let every one finish before we go.
+    if (m_thread) m_thread->requestTerminate();
+    for (auto& t : m_retiring) t->requestTerminate();
+    pumpUntil([this] { return !m_thread && m_retiring.empty(); }, m_ticks, std::nullopt);
     m_device.close();
 }
 
@@ -61,7 +60,14 @@ void PortDriver::close() {
     if (!m_state.open) return;
     if (m_state.receiveRunning && m_thread) {
         m_thread->requestTerminate();
-        pumpUntil([this] { return !m_state.receiveRunning; }, m_ticks, std::nullopt);
+        if (m_pollDepth == 0) {
+            pumpUntil([this] { return !m_state.receiveRunning; }, m_ticks, std::nullopt);
+        } else {
+            // Called from inside a poll: the thread waits for that poll, which waits for us.
+            // Let it end on its own once the poll returns; the port closes now.
+            m_retiring.push_back(std::move(m_thread));
+            m_state.receiveRunning = false;
+        }
     }
     // The thread may have stopped the port by itself while we waited.
     if (!m_state.open) return;
@@ -91,6 +97,13 @@ bool PortDriver::waitForFrame(std::uint32_t ms) {
 void PortDriver::pumpFor(std::uint32_t ms) { ::pumpFor(ms, m_ticks); }
 
 std::optional<std::uint32_t> PortDriver::poll() {
+    struct Depth {
+        int& depth;
+        explicit Depth(int& d) : depth(d) { ++depth; }
+        ~Depth() { --depth; }
+        Depth(const Depth&) = delete;
+        Depth& operator=(const Depth&) = delete;
+    } depth(m_pollDepth);
     if (!m_device.isOpen()) {
         m_state.receiveStopRequest = true;
         return std::nullopt;
@@ -122,6 +135,13 @@ std::optional<std::uint32_t> PortDriver::poll() {
 }
 
 void PortDriver::receiveThreadEnded(TRecvThread* thread, bool byStopRequest) {
+    for (auto it = m_retiring.begin(); it != m_retiring.end(); ++it) {
+        if (it->get() == thread) {
+            (*it)->wait();
+            m_retiring.erase(it);
+            return;
+        }
+    }
     if (thread != m_thread.get()) return;
     m_thread->wait();
     m_thread.reset();

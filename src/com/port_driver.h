@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class Prompts;
 class ReceiveHandler;
@@ -71,4 +72,8 @@ private:
     ReceiveHandler* m_handler = nullptr;
     PortState m_state;
     std::unique_ptr<TRecvThread> m_thread;
+    // Threads told to end while a poll of theirs was still on the stack (a window pausing on
+    // received data when the port was closed); each ends once that poll returns.
+    std::vector<std::unique_ptr<TRecvThread>> m_retiring;
+    int m_pollDepth = 0;
 };

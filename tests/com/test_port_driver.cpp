@@ -157,3 +157,47 @@ TEST_F(PortDriverTest, PumpForKeepsEventsFlowing) {
 }
 
 }  // namespace
+
+namespace {
+
+// A window that pauses on received data and, meanwhile, the user closes the port (or the
+// program): the close must not wait for the thread that is waiting for it.
+class ClosingHandler final : public ReceiveHandler {
+public:
+    explicit ClosingHandler(PortDriver& driver) : m_driver(driver) {}
+    void restart() override {}
+    void received(std::span<const std::uint8_t> bytes, std::uint32_t) override {
+        if (bytes.empty()) return;
+        ++calls;
+        m_driver.pumpFor(20);
+        m_driver.close();
+    }
+    [[nodiscard]] std::optional<std::uint32_t> quietBudgetMs(std::uint32_t) const override {
+        return std::nullopt;
+    }
+    int calls = 0;
+
+private:
+    PortDriver& m_driver;
+};
+
+TEST(PortDriverReentry, CloseFromInsideAPollDoesNotDeadlock) {
+    LinkSettings link;
+    FakeSerialDevice device;
+    SteadyTicks ticks;
+    FakePrompts prompts;
+    auto driver = std::make_unique<PortDriver>(link, device, ticks, prompts, QStringLiteral("t"));
+    ClosingHandler handler(*driver);
+    driver->setReceiveHandler(&handler);
+    ASSERT_TRUE(driver->open());
+    device.input = "x";
+    ASSERT_TRUE(pumpUntil([&] { return handler.calls == 1 && !driver->isOpen(); }, ticks, 3000));
+    EXPECT_FALSE(driver->state().receiveRunning);
+    // The port can be used again, and the driver goes away cleanly with the old thread.
+    device.input.clear();
+    EXPECT_TRUE(driver->open());
+    driver->close();
+    driver.reset();
+}
+
+}  // namespace
