@@ -6,6 +6,7 @@
 #include "platform/linux_serial_device.h"
 #include "platform/qt_prompts.h"
 #include "platform/single_instance.h"
+#include "platform/termination_signals.h"
 #include "platform/ticks.h"
 #include "rem/frmRem.h"
 #include "survey/frmSurvey.h"
@@ -28,6 +29,7 @@ void raise(QWidget& window) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    TerminationSignals::blockInProcess();
     QApplication app(argc, argv);
     SingleInstance instance(AppContext::kAppTitle);
     if (instance.notifyRunning()) return 0;
@@ -52,6 +54,10 @@ int main(int argc, char** argv) {
         QObject::connect(&instance, &SingleInstance::activationRequested, &frmMain,
                          [&frmMain] { raise(frmMain); });
         QObject::connect(&frmMain, &TfrmMain::closed, &app, &QApplication::quit);
+        TerminationSignals signalWatcher;
+        // A termination signal closes the window as Quit does, even from inside a wait.
+        QObject::connect(&signalWatcher, &TerminationSignals::terminationRequested, &frmMain,
+                         [&frmMain](int) { frmMain.close(); });
         frmMain.show();
         return QApplication::exec();
     } catch (const std::exception& e) {
