@@ -1,10 +1,14 @@
 #include "main/app_context.h"
 
 #include "com/settings_file.h"
+#include "main/settings_location.h"
+
+#include <QDir>
+#include <QFileInfo>
 
 AppContext::AppContext(PlatformServices services)
     : platform(std::move(services)),
-      settingsPath(settingsPathFor(platform.executable.path)),
+      settingsPath(settingsLocationFor(platform.executable.path)),
       port(settings.link, platform.serial, platform.ticks, platform.prompts, kAppTitle),
       sender([this](const QByteArray& bytes) {
           port.write(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
@@ -16,4 +20,8 @@ void AppContext::loadSettings() {
     port.setReportOpenFailure(false);
 }
 
-bool AppContext::saveSettings() { return ::saveSettings(settingsPath, settings); }
+bool AppContext::saveSettings() {
+    // The XDG folder may not exist yet on a first run.
+    QDir().mkpath(QFileInfo(settingsPath).absolutePath());
+    return ::saveSettings(settingsPath, settings);
+}
