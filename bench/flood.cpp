@@ -83,6 +83,7 @@ Load textLines() {
 }
 
 struct Result {
+    double worstLatencyMs = 0;  // how late a 100 ms UI timer fired: what a click would wait
     double seconds = 0;
     std::uint64_t sentBytes = 0;
     std::uint64_t sentUnits = 0;
@@ -169,6 +170,16 @@ Result flood(const Load& load, std::uint64_t total, double rate) {
     auto lastChange = Clock::now();
     QTimer wake;  // lets the loop below sleep in the event loop and still look every 50 ms
     wake.start(50);
+    // A user's click is an event like this timer's: its lateness is the UI's answer time.
+    QTimer probe;
+    auto due = Clock::now() + std::chrono::milliseconds(100);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const auto now = Clock::now();
+        r.worstLatencyMs = std::max(r.worstLatencyMs,
+                                    std::chrono::duration<double, std::milli>(now - due).count());
+        due = now + std::chrono::milliseconds(100);
+    });
+    probe.start(100);
     for (;;) {
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         const std::uint64_t bytes = window.receivePipeline().stats().bytes;
@@ -191,9 +202,10 @@ Result flood(const Load& load, std::uint64_t total, double rate) {
 
 void report(const char* name, const Load& load, const Result& r, double rate) {
     const double wall = r.seconds > 0 ? r.seconds : 1e-9;
-    std::printf("%-8s %s: %8.0f KB/s, %9.0f units/s, CPU %5.1f%% of a core", name,
-                rate > 0 ? "paced" : "max  ", static_cast<double>(r.sentBytes) / wall / 1000.0,
-                static_cast<double>(r.shown.units) / wall, 100.0 * r.cpuSeconds / wall);
+    std::printf("%-8s %s: %8.0f KB/s, %9.0f units/s, CPU %5.1f%% of a core, UI late <= %.0f ms",
+                name, rate > 0 ? "paced" : "max  ", static_cast<double>(r.sentBytes) / wall / 1000.0,
+                static_cast<double>(r.shown.units) / wall, 100.0 * r.cpuSeconds / wall,
+                r.worstLatencyMs);
     if (load.unitsPerChunk > 0) {
         const bool exact = r.shown.units == r.sentUnits && r.shown.bytes == r.sentBytes;
         std::printf(", units %llu of %llu, bytes %llu of %llu: %s\n",
