@@ -1,1 +1,1 @@
-// Keeps the simulator library non-empty while all its logic lives in orlin_sim.cpp.
+// Kept only because tools/sim/CMakeLists.txt names it; the simulator library has real sources.
