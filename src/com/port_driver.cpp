@@ -80,6 +80,9 @@ void PortDriver::close() {
 void PortDriver::write(const std::uint8_t* data, std::size_t n) {
     // Writing to a closed port is a no-op: the send panel may be used at any time.
     if (!m_device.isOpen()) return;
+    // The port is already on its way down after a line error: drop the block quietly rather
+    // than stack a second warning on the first (a frame is two writes).
+    if (m_state.receiveStopRequest) return;
     if (m_device.status().error) {
         m_prompts.message(m_appTitle, QStringLiteral("Send ClearCommError dwErrorMask != 0"),
                           Prompts::Icon::None);

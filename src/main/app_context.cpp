@@ -21,6 +21,7 @@ void AppContext::loadSettings() {
 }
 
 bool AppContext::saveSettings() {
+    ++m_saves;
     // The XDG folder may not exist yet on a first run.
     QDir().mkpath(QFileInfo(settingsPath).absolutePath());
     return ::saveSettings(settingsPath, settings);

@@ -35,10 +35,14 @@ public:
     void loadSettings();
     // False when the file could not be written; the old file is then left whole.
     [[nodiscard]] bool saveSettings();
+    [[nodiscard]] int saveCount() const { return m_saves; }
 
     PlatformServices platform;
     QString settingsPath;
     Settings settings;
     PortDriver port;
     FrameSender sender;
+
+private:
+    int m_saves = 0;
 };
