@@ -92,6 +92,9 @@ TfrmMain::TfrmMain(AppContext& context, QWidget* parent) : QMainWindow(parent), 
 }
 
 TfrmMain::~TfrmMain() {
+    // Closing the port runs the event loop; no clock tick may reach half-destroyed peers.
+    tmClock->stop();
+    m_pipeline->setKeyFrameTargets(nullptr, nullptr);
     m_ctx.port.close();
     m_ctx.port.setReceiveHandler(nullptr);
 }

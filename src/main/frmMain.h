@@ -5,6 +5,7 @@
 #include "com/receive_pipeline.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <QFont>
 
@@ -190,8 +191,9 @@ private:
 
 
     AppContext& m_ctx;
-    TfrmRem* m_rem = nullptr;
-    TfrmSurvey* m_survey = nullptr;
+    // The peers may be destroyed before this window; QPointer notices.
+    QPointer<TfrmRem> m_rem;
+    QPointer<TfrmSurvey> m_survey;
     bool m_connectedShown = false;
     bool m_closed = false;
     bool m_srcIdFollow = false;
