@@ -9,6 +9,9 @@ struct SettingsLocationFacts {
     QString besideExecutable;  // the executable's path with ".ini" for its extension
     bool existsBeside = false;
     bool folderWritable = false;
+    // /usr/bin and the like belong to the package manager, writable or not (root can write
+    // everywhere): an installed program never scatters settings there.
+    bool systemFolder = false;
     QString xdgConfigHome;  // $XDG_CONFIG_HOME, empty when unset
     QString home;           // $HOME
 };

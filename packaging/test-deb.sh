@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Installs the built .deb on this machine, starts the installed program offscreen twice (its
+# settings must land under XDG config and be read back), ends it with SIGTERM, removes it.
+# Needs root; it changes the machine's installed packages, so ./dev runs it only in CI.
+set -euo pipefail
+deb=$(realpath "$1")
+fail() { echo "test-deb: $*" >&2; exit 1; }
+
+[ "$(id -u)" -eq 0 ] || fail "needs root"
+if dpkg-query -W -f='${Status}' norvale-term 2>/dev/null | grep -q "install ok installed"; then
+    fail "norvale-term is already installed here; not touching it"
+fi
+apt-get install -y -qq --no-install-recommends "$deb" >/dev/null || fail "install failed"
+trap 'dpkg -r norvale-term >/dev/null 2>&1 || true' EXIT
+
+for f in /usr/bin/norvale-term /usr/bin/orlin-sim /usr/share/applications/norvale-term.desktop \
+         /usr/share/icons/hicolor/scalable/apps/norvale-term.svg /usr/share/man/man1/norvale-term.1; do
+    [ -e "$f" ] || fail "$f missing after install"
+done
+
+home=$(mktemp -d)
+run_once() {
+    HOME=$home XDG_CONFIG_HOME= TMPDIR=$home QT_QPA_PLATFORM=offscreen /usr/bin/norvale-term &
+    local pid=$! i
+    for i in $(seq 100); do
+        ls "$home"/norvale-term-* >/dev/null 2>&1 && break
+        sleep 0.1
+    done
+    sleep 0.3
+    kill -TERM "$pid"
+    wait "$pid" || fail "exit code $? after SIGTERM"
+}
+run_once
+ini=$home/.config/norvale-term/norvale-term.ini
+[ -f "$ini" ] || fail "settings not saved under XDG config"
+[ ! -e /usr/bin/norvale-term.ini ] || fail "settings written beside the installed program"
+sed -i 's/^PortName=.*/PortName=COM5\r/' "$ini"
+run_once
+grep -q "^PortName=COM5" "$ini" || fail "settings not read back at the next start"
+
+dpkg -r norvale-term >/dev/null || fail "remove failed"
+[ ! -e /usr/bin/norvale-term ] || fail "/usr/bin/norvale-term left after remove"
+rm -rf "$home"
+echo "test-deb: installed, started twice with settings under XDG config, removed: ok"
