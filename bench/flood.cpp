@@ -6,6 +6,7 @@
 #include "main/frmMain.h"
 #include "platform/linux_serial_device.h"
 #include "platform/prompts.h"
+#include "quiet_prompts.h"
 #include "platform/pty_pair.h"
 #include "platform/sound.h"
 #include "platform/ticks.h"
@@ -36,16 +37,6 @@ struct Options {
     double pacedSeconds = 5;
     double pacedRate = 300'000;  // bytes per second: a 3-Mbaud USB adapter's line rate
     std::string only;
-};
-
-class QuietPrompts final : public Prompts {
-public:
-    void message(const QString&, const QString& text, Icon, const QString&) override {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-    }
-    bool ask(const QString&, const QString&, Icon) override { return false; }
-    std::optional<QString> openFileName(const FileChoice&) override { return std::nullopt; }
-    std::optional<QString> saveFileName(const FileChoice&) override { return std::nullopt; }
 };
 
 struct Load {

@@ -5,6 +5,7 @@
 #include "com/port_driver.h"
 #include "platform/linux_serial_device.h"
 #include "platform/prompts.h"
+#include "quiet_prompts.h"
 #include "platform/pty_pair.h"
 #include "platform/ticks.h"
 
@@ -71,16 +72,6 @@ bool holdsPath(qint64 pid, const std::string& path) {
     return false;
 }
 
-class SilentPrompts final : public Prompts {
-public:
-    void message(const QString&, const QString& text, Icon, const QString&) override {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-    }
-    bool ask(const QString&, const QString&, Icon) override { return false; }
-    std::optional<QString> openFileName(const FileChoice&) override { return std::nullopt; }
-    std::optional<QString> saveFileName(const FileChoice&) override { return std::nullopt; }
-};
-
 int measureTerminal(const Options& o, PtyPair& pty) {
     QTemporaryDir dir;
     const QString exe = dir.filePath(QStringLiteral("norvale-term"));
@@ -136,7 +127,7 @@ int measureClose(PtyPair& pty) {
     link.portName = QString::fromStdString(pty.slavePath());
     LinuxSerialDevice device;
     SteadyTicks ticks;
-    SilentPrompts prompts;
+    QuietPrompts prompts;
     PortDriver driver(link, device, ticks, prompts, QStringLiteral("idle_cpu"));
     double worst = 0;
     for (int i = 0; i < 20; ++i) {
