@@ -3,6 +3,8 @@
 #include "support/main_window_fixture.h"
 
 #include "com/event_wait.h"
+#include "com/port_driver.h"
+#include "com/receive_pipeline.h"
 #include "platform/linux_serial_device.h"
 #include "platform/pty_pair.h"
 #include "support/pty_master.h"
@@ -40,6 +42,50 @@ TEST_F(ShutdownTest, CloseWhileTheToggleWaitsForTheThread) {
     window->btnComOpenClick();
     EXPECT_FALSE(context->port.isOpen());
     EXPECT_FALSE(context->port.state().receiveRunning);
+    EXPECT_EQ(context->saveCount(), 1);
+}
+
+// A test window that pauses on a key frame as the key panel's check run does.
+class PausingTarget final : public KeyFrameTarget {
+public:
+    explicit PausingTarget(PortDriver& port) : m_port(port) {}
+    [[nodiscard]] bool wantsKeyFrames() const override { return true; }
+    void keyFrameReceived(const QString&) override {
+        ++frames;
+        if (duringPause) QTimer::singleShot(50, duringPause);
+        m_port.pumpFor(300);
+        pauseEnded = true;
+    }
+    int frames = 0;
+    bool pauseEnded = false;
+    std::function<void()> duringPause;
+
+private:
+    PortDriver& m_port;
+};
+
+TEST_F(ShutdownTest, CloseDuringAPauseOnReceivedDataEndsCleanly) {
+    std::string error;
+    auto pty = PtyPair::create(&error);
+    ASSERT_TRUE(pty) << error;
+    writeIni("[COMPORT]\r\nPortName=" + QByteArray::fromStdString(pty->slavePath()) + "\r\n");
+    realDevice = std::make_unique<LinuxSerialDevice>();
+    start();
+    PausingTarget pausing(context->port);
+    window->receivePipeline().setKeyFrameTargets(&pausing, nullptr);
+    const QByteArray key = QByteArray::fromHex("0F5A1313000000000011223300834100000000");
+    // The close arrives in the middle of the pause, while the receive thread waits for it.
+    bool closedInPause = false;
+    pausing.duringPause = [&] {
+        closedInPause = !pausing.pauseEnded;
+        window->close();
+    };
+    ASSERT_TRUE(ptytest::writeAll(pty->masterFd(), {key.begin(), key.end()}));
+    ASSERT_TRUE(pumpUntil([&] { return pausing.pauseEnded; }, ticks, 3000));
+    EXPECT_TRUE(closedInPause);
+    EXPECT_FALSE(context->port.isOpen());
+    ASSERT_TRUE(pumpUntil([this] { return !context->port.state().receiveRunning; }, ticks, 3000));
+    window->receivePipeline().setKeyFrameTargets(nullptr, nullptr);
     EXPECT_EQ(context->saveCount(), 1);
 }
 
