@@ -17,18 +17,11 @@ namespace {
 class ReceiveWindowTest : public MainWindowTest {
 protected:
     void SetUp() override {
-        std::string error;
-        auto p = PtyPair::create(&error);
-        ASSERT_TRUE(p) << error;
-        pty.emplace(std::move(*p));
-        writeIni("[COMPORT]\r\nPortName=" + QByteArray::fromStdString(pty->slavePath()) + "\r\n");
-        realDevice = std::make_unique<LinuxSerialDevice>();
-        start();
-        ASSERT_TRUE(context->port.isOpen());
+        startOnPty();
     }
     void send(const char* hex) {
         const QByteArray b = QByteArray::fromHex(hex);
-        ASSERT_TRUE(ptytest::writeAll(pty->masterFd(), {b.begin(), b.end()}));
+        ASSERT_TRUE(ptytest::writeAll(farEnd->masterFd(), {b.begin(), b.end()}));
     }
     bool waitFor(const std::function<bool()>& done) { return pumpUntil(done, ticks, 3000); }
     // The monitor shows lines in batches; the line count in the status bar comes with them.
@@ -36,7 +29,6 @@ protected:
         return waitFor([this, n] { return window->sBarPanel0->text() == QString::number(n); });
     }
 
-    std::optional<PtyPair> pty;
 };
 
 TEST_F(ReceiveWindowTest, FrameReachesMonitorAndIdPanels) {
@@ -75,9 +67,9 @@ TEST_F(ReceiveWindowTest, SettingsResponseUpdatesModuleIds) {
 
 TEST_F(ReceiveWindowTest, HangupMidFrameStopsThePort) {
     send("0F5A2000000102");
-    pty->closeMaster();
+    farEnd->closeMaster();
     ASSERT_TRUE(waitFor([this] { return !context->port.isOpen(); }));
-    EXPECT_EQ(window->sBarPanel0->text(), QString::fromStdString(pty->slavePath()) + QStringLiteral(":OFF"));
+    EXPECT_EQ(window->sBarPanel0->text(), QString::fromStdString(farEnd->slavePath()) + QStringLiteral(":OFF"));
     EXPECT_EQ(window->btnComOpen->text(), QStringLiteral("接続"));
     EXPECT_TRUE(prompts.shown.empty());
     EXPECT_EQ(window->monitorLineCount(), 0) << "a unit still open when the port stops is dropped";

@@ -30,12 +30,7 @@ TEST_F(ShutdownTest, CloseDuringTheSecondModelsPause) {
 }
 
 TEST_F(ShutdownTest, CloseWhileTheToggleWaitsForTheThread) {
-    std::string error;
-    auto pty = PtyPair::create(&error);
-    ASSERT_TRUE(pty) << error;
-    writeIni("[COMPORT]\r\nPortName=" + QByteArray::fromStdString(pty->slavePath()) + "\r\n");
-    realDevice = std::make_unique<LinuxSerialDevice>();
-    start();
+    startOnPty();
     ASSERT_TRUE(context->port.isOpen());
     // The close arrives while the toggle's Close runs its wait.
     QTimer::singleShot(0, window.get(), [this] { window->close(); });
@@ -65,12 +60,7 @@ private:
 };
 
 TEST_F(ShutdownTest, CloseDuringAPauseOnReceivedDataEndsCleanly) {
-    std::string error;
-    auto pty = PtyPair::create(&error);
-    ASSERT_TRUE(pty) << error;
-    writeIni("[COMPORT]\r\nPortName=" + QByteArray::fromStdString(pty->slavePath()) + "\r\n");
-    realDevice = std::make_unique<LinuxSerialDevice>();
-    start();
+    startOnPty();
     PausingTarget pausing(context->port);
     window->receivePipeline().setKeyFrameTargets(&pausing, nullptr);
     const QByteArray key = QByteArray::fromHex("0F5A1313000000000011223300834100000000");
@@ -80,7 +70,7 @@ TEST_F(ShutdownTest, CloseDuringAPauseOnReceivedDataEndsCleanly) {
         closedInPause = !pausing.pauseEnded;
         window->close();
     };
-    ASSERT_TRUE(ptytest::writeAll(pty->masterFd(), {key.begin(), key.end()}));
+    ASSERT_TRUE(ptytest::writeAll(farEnd->masterFd(), {key.begin(), key.end()}));
     ASSERT_TRUE(pumpUntil([&] { return pausing.pauseEnded; }, ticks, 3000));
     EXPECT_TRUE(closedInPause);
     EXPECT_FALSE(context->port.isOpen());
@@ -90,13 +80,8 @@ TEST_F(ShutdownTest, CloseDuringAPauseOnReceivedDataEndsCleanly) {
 }
 
 TEST_F(ShutdownTest, WriteAfterTheFarEndHungUpWarnsOnceAndStops) {
-    std::string error;
-    auto pty = PtyPair::create(&error);
-    ASSERT_TRUE(pty) << error;
-    writeIni("[COMPORT]\r\nPortName=" + QByteArray::fromStdString(pty->slavePath()) + "\r\n");
-    realDevice = std::make_unique<LinuxSerialDevice>();
-    start();
-    pty->closeMaster();
+    startOnPty();
+    farEnd->closeMaster();
     window->btnSendClick();  // header write finds the line gone; the payload write finds it closed
     ASSERT_TRUE(pumpUntil([this] { return !context->port.isOpen(); }, ticks, 3000));
     EXPECT_LE(prompts.shown.size(), 1u) << "no message box stacked on another";

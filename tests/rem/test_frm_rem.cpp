@@ -623,21 +623,13 @@ TEST_F(FrmRemFakeTicksTest, ShortAndGarbledTextsNeverReachALamp) {
 class FrmRemPtyTest : public FrmRemTest {
 protected:
     void SetUp() override {
-        std::string error;
-        auto p = PtyPair::create(&error);
-        ASSERT_TRUE(p) << error;
-        pty.emplace(std::move(*p));
-        writeIni("[COMPORT]\r\nPortName=" + QByteArray::fromStdString(pty->slavePath()) + "\r\n");
-        realDevice = std::make_unique<LinuxSerialDevice>();
-        start();
-        ASSERT_TRUE(context->port.isOpen());
+        startOnPty();
     }
     void send(const QByteArray& bytes) {
-        ASSERT_TRUE(ptytest::writeAll(pty->masterFd(), {bytes.begin(), bytes.end()}));
+        ASSERT_TRUE(ptytest::writeAll(farEnd->masterFd(), {bytes.begin(), bytes.end()}));
     }
     bool waitFor(const std::function<bool()>& done) { return pumpUntil(done, ticks, 3000); }
 
-    std::optional<PtyPair> pty;
 };
 
 TEST_F(FrmRemPtyTest, KeyFramesFromTheLineLightLampsAndKeysGoOut) {
@@ -659,7 +651,7 @@ TEST_F(FrmRemPtyTest, KeyFramesFromTheLineLightLampsAndKeysGoOut) {
     const std::uint8_t seq = context->sender.sequence();
     button(5)->click();
     const std::vector<std::uint8_t> out =
-        ptytest::readBytes(pty->masterFd(), 19, std::chrono::seconds(3));
+        ptytest::readBytes(farEnd->masterFd(), 19, std::chrono::seconds(3));
     const QByteArray got(reinterpret_cast<const char*>(out.data()),
                          static_cast<qsizetype>(out.size()));
     EXPECT_EQ(got.toHex(' '), (keyHeader(seq) + QByteArray::fromHex("8341000005FA")).toHex(' '));

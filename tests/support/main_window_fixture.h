@@ -4,6 +4,8 @@
 
 #include "main/app_context.h"
 #include "main/frmMain.h"
+#include "platform/linux_serial_device.h"
+#include "platform/pty_pair.h"
 #include "rem/frmRem.h"
 #include "support/fake_platform.h"
 #include "support/fake_serial_device.h"
@@ -15,6 +17,8 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <optional>
+#include <string>
 
 class MainWindowTest : public ::testing::Test {
 protected:
@@ -40,7 +44,21 @@ protected:
         return *window;
     }
 
+    // Runs the window on a real pseudo-terminal whose far end is `farEnd`.
+    void startOnPty(const QByteArray& moreIni = {}) {
+        std::string error;
+        auto p = PtyPair::create(&error);
+        ASSERT_TRUE(p) << error;
+        farEnd.emplace(std::move(*p));
+        writeIni("[COMPORT]\r\nPortName=" + QByteArray::fromStdString(farEnd->slavePath()) + "\r\n" +
+                 moreIni);
+        realDevice = std::make_unique<LinuxSerialDevice>();
+        start();
+        ASSERT_TRUE(context->port.isOpen());
+    }
+
     QTemporaryDir dir;
+    std::optional<PtyPair> farEnd;  // outlives the window, so the line never vanishes under it
     FakeSerialDevice serial;
     // Set before start() to run the window on a real device (a pty) instead.
     std::unique_ptr<SerialDevice> realDevice;

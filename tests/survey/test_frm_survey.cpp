@@ -449,17 +449,9 @@ TEST_F(SurveyTest, StatusBarDoubleClickTogglesGridPaneAndRecentres) {
 class SurveyPtyTest : public SurveyTest {
 protected:
     void SetUp() override {
-        std::string error;
-        auto p = PtyPair::create(&error);
-        ASSERT_TRUE(p) << error;
-        pty.emplace(std::move(*p));
-        writeIni("[COMPORT]\r\nPortName=" + QByteArray::fromStdString(pty->slavePath()) + "\r\n");
-        realDevice = std::make_unique<LinuxSerialDevice>();
-        start();
-        ASSERT_TRUE(context->port.isOpen());
+        startOnPty();
     }
 
-    std::optional<PtyPair> pty;
 };
 
 TEST_F(SurveyPtyTest, KeyFramesOverTheLineFillGridAndCounters) {
@@ -478,7 +470,7 @@ TEST_F(SurveyPtyTest, KeyFramesOverTheLineFillGridAndCounters) {
     }
     const auto again = keyFrameBytes(0xC0DE0000, 3, 8);
     burst.insert(burst.end(), again.begin(), again.end());
-    ASSERT_TRUE(ptytest::writeAll(pty->masterFd(), burst));
+    ASSERT_TRUE(ptytest::writeAll(farEnd->masterFd(), burst));
 
     ASSERT_TRUE(pumpUntil([this] { return window->monitorLineCount() == 9; }, ticks, 3000))
         << window->memoRecv->toPlainText().toStdString();
