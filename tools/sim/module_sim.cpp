@@ -1,5 +1,6 @@
 #include "module_sim.h"
 
+#include "main/module_commands.h"
 #include "rem/frame_format.h"
 
 #include <QByteArray>
@@ -77,7 +78,7 @@ void ModuleSim::frameCompleted(const FrameHeaderInfo& /*header*/,
     if (frame.size() >= kHeader) {
         std::copy_n(frame.begin() + 9, 4, sender.begin());
         const std::span<const std::uint8_t> payload = frame.subspan(kHeader);
-        if (msgId == command::kRead || msgId == command::kReadSecondModel) {
+        if (msgId == msg::kRead || msgId == msg::kReadSecondModel) {
             m_answers.push_back(settingsResponse(sender));
             return;
         }
@@ -95,14 +96,14 @@ void ModuleSim::applyRecord(std::uint8_t msgId, std::span<const std::uint8_t> pa
     // A record shorter than its layout is ignored whole rather than half applied.
     const std::size_t n = payload.size();
     switch (msgId) {
-        case command::kShortRecord:
+        case msg::kShortSettings:
             if (n < 22) return;
             m_settings.channel = payload[0];
             m_settings.power = payload[1];
             m_settings.sysId = word(payload[18], payload[19]);
             m_settings.proId = word(payload[20], payload[21]);
             return;
-        case command::kFullRecord:
+        case msg::kFullSettings:
             if (n < 23) return;
             m_settings.channel = payload[0];
             m_settings.power = payload[1];
@@ -110,16 +111,16 @@ void ModuleSim::applyRecord(std::uint8_t msgId, std::span<const std::uint8_t> pa
             m_settings.sysId = word(payload[19], payload[20]);
             m_settings.proId = word(payload[21], payload[22]);
             return;
-        case command::kNineByteRecord:
+        case msg::kNineByteSettings:
             if (n < 9) return;
             m_settings.channel = payload[0];
             m_settings.power = payload[1];
             return;
-        case command::kChannel:
+        case msg::kChannel:
             if (n < 1) return;
             m_settings.channel = payload[0];
             return;
-        case command::kPower:
+        case msg::kPower:
             if (n < 1) return;
             m_settings.power = payload[0];
             return;

@@ -29,16 +29,6 @@ inline constexpr int kAckLength = 15;
 inline constexpr std::uint8_t kSettingsResponseMsgId = 0x00;
 inline constexpr int kSettingsResponseLength = 44;
 
-namespace command {
-inline constexpr std::uint8_t kShortRecord = 0x2A;
-inline constexpr std::uint8_t kFullRecord = 0x7E;
-inline constexpr std::uint8_t kNineByteRecord = 0x74;
-inline constexpr std::uint8_t kChannel = 0x20;
-inline constexpr std::uint8_t kPower = 0x21;
-inline constexpr std::uint8_t kRead = 0x7D;
-inline constexpr std::uint8_t kReadSecondModel = 0x73;
-}  // namespace command
-
 // What the settings records write. Channel and power are the terminal's list indexes, kept
 // as the byte that carried them.
 struct ModuleSettings {
