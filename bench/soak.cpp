@@ -128,7 +128,10 @@ int main(int argc, char** argv) {
     term.terminate();
     term.waitForFinished(5000);
     sim.terminate();
-    sim.waitForFinished(5000);
+    if (!sim.waitForFinished(5000)) {
+        sim.kill();
+        sim.waitForFinished(5000);
+    }
     const double growth = static_cast<double>(maxAfterMinute - rssAtMinute) / 1024.0;
     std::printf("soak: %d s at %s frames/s from %s transmitters; RSS after the first minute "
                 "%.1f MB, highest %.1f MB: growth %.1f MB (bound 5 MB: %s)\n",
