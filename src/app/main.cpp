@@ -4,6 +4,7 @@
 #include "platform/canberra_sound.h"
 #include "platform/executable_info.h"
 #include "platform/linux_serial_device.h"
+#include "platform/qt_port_candidates.h"
 #include "platform/qt_prompts.h"
 #include "platform/single_instance.h"
 #include "platform/termination_signals.h"
@@ -46,11 +47,13 @@ int main(int argc, char** argv) {
         CanberraSound sound(CanberraSound::defaultSearchDirs(QFileInfo(exe.path).absolutePath()));
         AppContext context({serial, ticks, prompts, sound, exe});
 
+        QtPortCandidates candidates;
         TfrmMain frmMain(context);
         prompts.setParent(&frmMain);
         TfrmRem frmRem(context, &frmMain);
         TfrmSurvey frmSurvey(context, frmMain, &frmMain);
         frmMain.setPeerWindows(&frmRem, &frmSurvey);
+        frmMain.setPortCandidates(&candidates);
         QObject::connect(&instance, &SingleInstance::activationRequested, &frmMain,
                          [&frmMain] { raise(frmMain); });
         QObject::connect(&frmMain, &TfrmMain::closed, &app, &QApplication::quit);

@@ -1,0 +1,123 @@
+#include "com/port_search.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+template <typename F>
+void callIf(const F& f, const auto&... args) {
+    if (f) f(args...);
+}
+
+// Digit runs compare by value, everything else character by character.
+bool naturalLess(const QString& a, const QString& b) {
+    qsizetype i = 0;
+    qsizetype j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a[i].isDigit() && b[j].isDigit()) {
+            qsizetype ie = i;
+            qsizetype je = j;
+            while (ie < a.size() && a[ie].isDigit()) ++ie;
+            while (je < b.size() && b[je].isDigit()) ++je;
+            // Without leading zeros a longer run is the larger number.
+            QStringView da = QStringView(a).mid(i, ie - i);
+            QStringView db = QStringView(b).mid(j, je - j);
+            while (da.size() > 1 && da.front() == u'0') da = da.mid(1);
+            while (db.size() > 1 && db.front() == u'0') db = db.mid(1);
+            if (da.size() != db.size()) return da.size() < db.size();
+            if (const int c = da.compare(db); c != 0) return c < 0;
+            i = ie;
+            j = je;
+            continue;
+        }
+        if (a[i] != b[j]) return a[i] < b[j];
+        ++i;
+        ++j;
+    }
+    if ((a.size() - i) != (b.size() - j)) return (a.size() - i) < (b.size() - j);
+    return a < b;
+}
+
+}  // namespace
+
+PortSearch::PortSearch(LinkSettings& link, Line line, View view)
+    : m_link(link), m_line(std::move(line)), m_view(std::move(view)) {}
+
+void PortSearch::restoreLink() {
+    m_link = m_before;
+    m_link.portName = m_remembered;
+}
+
+void PortSearch::stop() {
+    m_stop = true;
+    if (m_running) restoreLink();
+}
+
+PortSearch::Result PortSearch::run(const std::vector<PortCandidate>& candidates) {
+    Result result;
+    m_before = m_link;
+    m_remembered = m_link.portName;
+    m_running = true;
+    m_line.setReportOpenFailure(false);
+    m_line.setFrameReceived(false);
+
+    // Whatever ends the search (an answer, the last candidate, a stop, a failure thrown by
+    // the probe), the port is closed and the settings are put back.
+    struct Finish {
+        PortSearch& search;
+        ~Finish() {
+            search.m_line.close();
+            search.restoreLink();
+            search.m_running = false;
+            search.m_line.setReportOpenFailure(true);
+        }
+    } finish{*this};
+
+    const int count = std::min<int>(static_cast<int>(candidates.size()), kMaxPorts);
+    int i = 0;
+    for (; i < count && !m_stop; ++i) {
+        const QString& name = candidates[static_cast<std::size_t>(i)].name;
+        callIf(m_view.position, i);
+        m_link.portName = name;
+        callIf(m_view.trying, name);
+        if (m_line.open()) {
+            result.opened << name;
+            callIf(m_view.opened, name);
+            m_remembered = name;
+            m_line.setFrameReceived(false);
+            m_line.probe();
+            m_line.waitForFrame(kAnswerWaitMs);
+            m_line.close();
+            // Checked after the close: a frame that arrived while the port was closing counts.
+            if (m_line.frameReceived()) {
+                result.found = true;
+                break;
+            }
+        }
+        if (m_stop) break;
+        m_line.pause(kPauseMs);
+    }
+    result.position = i;
+    result.stopped = m_stop;
+    return result;
+}
+
+std::vector<PortCandidate> numberedComPorts() {
+    std::vector<PortCandidate> ports;
+    ports.reserve(PortSearch::kMaxPorts);
+    for (int n = 1; n <= PortSearch::kMaxPorts; ++n)
+        ports.push_back({QStringLiteral("COM") + QString::number(n), {}, {}, false});
+    return ports;
+}
+
+std::vector<PortCandidate> orderedCandidates(std::vector<PortCandidate> ports) {
+    std::stable_sort(ports.begin(), ports.end(),
+                     [](const PortCandidate& a, const PortCandidate& b) {
+                         if (a.usb != b.usb) return a.usb;
+                         return naturalLess(a.name, b.name);
+                     });
+    if (ports.size() > static_cast<std::size_t>(PortSearch::kMaxPorts))
+        ports.resize(PortSearch::kMaxPorts);
+    return ports;
+}
