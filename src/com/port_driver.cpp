@@ -32,7 +32,7 @@ bool PortDriver::open() {
         if (m_state.reportOpenFailure) {
             QString detail = QString::fromStdString(err.message);
             if (err.kind == SerialErrorKind::PermissionDenied)
-                detail += QStringLiteral("\nJoin the dialout group (see Permissions in the README).");
+                detail += QStringLiteral("\nAdd yourself to the dialout group (sudo adduser $USER dialout) and log in again.");
             else if (err.kind == SerialErrorKind::InUse)
                 detail += QStringLiteral("\nThe port is in use by another program.");
             m_prompts.message(QStringLiteral("Comm Open"), QStringLiteral("INVALID HANDLE"),
