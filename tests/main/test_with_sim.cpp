@@ -16,6 +16,34 @@
 
 namespace {
 
+// orlin-sim's transmitters, pressing keys 1-4, light the key panel's lamps through a pty.
+TEST_F(MainWindowTest, SimulatedTransmittersLightTheKeyPanel) {
+    QProcess sim;
+    sim.start(QStringLiteral(ORLIN_SIM_BIN), {QStringLiteral("--transmitters"), QStringLiteral("4"),
+                                              QStringLiteral("--keys"), QStringLiteral("1-4"),
+                                              QStringLiteral("--rate"), QStringLiteral("20")});
+    ASSERT_TRUE(sim.waitForStarted(5000));
+    ASSERT_TRUE(sim.waitForReadyRead(5000));
+    writeIni("[COMPORT]\r\nPortName=" + sim.readLine().trimmed() + "\r\n");
+    realDevice = std::make_unique<LinuxSerialDevice>();
+    start();
+    window->mmKpClick(4);
+    const auto lit = [this] {
+        int n = 0;
+        for (int k = 1; k <= 4; ++k) {
+            auto* lamp = rem->findChild<QWidget*>(QStringLiteral("pnlK%1").arg(k, 2, 10, QLatin1Char('0')));
+            if (lamp && lamp->palette().color(QPalette::Window) == QColor(0, 255, 0)) ++n;
+        }
+        return n;
+    };
+    EXPECT_TRUE(pumpUntil([&] { return lit() == 4; }, ticks, 5000)) << lit() << " lamps lit";
+    survey.reset();
+    rem.reset();
+    window.reset();
+    sim.terminate();
+    sim.waitForFinished(3000);
+}
+
 class WithSimTest : public MainWindowTest {
 protected:
     void SetUp() override {

@@ -91,6 +91,13 @@ int main(int argc, char** argv) {
     settle(2000);
     ok = save(frmRem, out + QStringLiteral("/key-panel.png")) && ok;
     frmRem.hide();
+    for (int keys : {8, 70}) {
+        frmRem.setKeyCount(keys);
+        frmRem.show();
+        settle(500);
+        ok = save(frmRem, out + QStringLiteral("/key-panel-%1.png").arg(keys)) && ok;
+        frmRem.hide();
+    }
 
     frmSurvey.show();
     settle(300);
