@@ -12,6 +12,7 @@
 #include <QRandomGenerator>
 #include <cerrno>
 #include <cstdint>
+#include <algorithm>
 #include <limits>
 #include <optional>
 #include <utility>
@@ -130,12 +131,6 @@ void readId(const IniDocument& doc, const char* key, std::uint8_t& hi, std::uint
     lo = static_cast<std::uint8_t>(id & 0xFF);
 }
 
-int clampToInt(std::int64_t v) {
-    if (v > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
-    if (v < std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();
-    return static_cast<int>(v);
-}
-
 }  // namespace
 
 QString settingsPathFor(const QString& executablePath) {
@@ -173,7 +168,9 @@ Settings loadSettings(const QString& path) {
     // The file counts bytes; each byte renders as four characters. Widened so a huge stored
     // count saturates instead of overflowing.
     const int lineBytes = profileInt(doc.value(kComPort, "LFSize__"), link.lineWidth / 4);
-    link.lineWidth = clampToInt(std::int64_t{lineBytes} * 4);
+    // Clamped in whole bytes, so that what is saved reads back as the same width.
+    constexpr int kMaxLineBytes = std::numeric_limits<int>::max() / 4;
+    link.lineWidth = std::clamp(lineBytes, -kMaxLineBytes, kMaxLineBytes) * 4;
 
     ModuleSettings& module = s.module;
     integer(kQlUnit, "RFch____", module.rfCh);

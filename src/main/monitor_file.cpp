@@ -15,7 +15,9 @@ namespace {
 
 QString decode(QByteArray bytes) {
     if (bytes.startsWith("\xEF\xBB\xBF")) bytes.remove(0, 3);
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+    // One byte order mark is dropped above; the decoder must keep any that follow as text.
+    QStringDecoder utf8(QStringDecoder::Utf8,
+                        QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
     QString text = utf8.decode(bytes);
     if (!utf8.hasError()) return text;
     return fromCp932(bytes);
@@ -23,6 +25,9 @@ QString decode(QByteArray bytes) {
 
 QByteArray encode(const QString& plainText, bool lastLineEnded) {
     QByteArray bytes = plainText.toUtf8();
+    // Reading drops one leading byte order mark; a text that itself begins with U+FEFF gets one
+    // in front so that it survives being opened again.
+    if (plainText.startsWith(QChar(0xFEFF))) bytes.prepend("\xEF\xBB\xBF");
     bytes.replace('\n', "\r\n");
     if (lastLineEnded) bytes.append("\r\n");
     return bytes;

@@ -147,8 +147,9 @@ TEST_F(SettingsFileTest, LineSizeIsStoredInBytes) {
     } cases[] = {
         {"25", 100, "25"},
         {"0", 0, "0"},
-        {"2147483647", INT_MAX, "536870911"},  // saturates rather than overflowing
-        {"-2147483648", INT_MIN, "-536870912"},
+        // Saturates in whole bytes rather than overflowing, so it saves back as it loaded.
+        {"2147483647", INT_MAX / 4 * 4, "536870911"},
+        {"-2147483648", -(INT_MAX / 4) * 4, "-536870911"},
     };
     for (const auto& c : cases) {
         const Settings s = loadText(QByteArray("[COMPORT]\r\nLFSize__=") + c.stored + "\r\n");
@@ -367,6 +368,21 @@ TEST_F(SettingsFileTest, NewFileFollowsUmask) {
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(path()).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0644u);
+}
+
+}  // namespace
+
+namespace {
+
+// Found by fuzzing: a line size beyond what the width can hold must save back as it loaded.
+TEST_F(SettingsFileTest, HugeLineSizeIsStableAcrossSaves) {
+    const Settings first = loadText("[COMPORT]\nLFSize__=536870912\n");
+    EXPECT_EQ(first.link.lineWidth % 4, 0);
+    ASSERT_TRUE(saveSettings(path(), first));
+    EXPECT_EQ(loadSettings(path()), first);
+    const Settings negative = loadText("[COMPORT]\nLFSize__=-2147483648\n");
+    ASSERT_TRUE(saveSettings(path(), negative));
+    EXPECT_EQ(loadSettings(path()), negative);
 }
 
 }  // namespace

@@ -163,3 +163,20 @@ TEST_F(MonitorFile, SavingReplacesAnExistingFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// Found by fuzzing: a text that itself begins with U+FEFF lost it on the next open.
+TEST_F(MonitorFile, LeadingByteOrderMarkCharactersSurviveARoundTrip) {
+    const QString file = path("marks.Txt");
+    put(file, QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF\xEF\xBB\xBF"));
+    const MonitorFileResult first = readMonitorFile(file);
+    ASSERT_TRUE(first.ok);
+    const QString again = path("again.Txt");
+    ASSERT_TRUE(writeMonitorFile(again, first.text, first.lastLineEnded).isEmpty());
+    const MonitorFileResult second = readMonitorFile(again);
+    EXPECT_EQ(second.text, first.text);
+    EXPECT_EQ(second.lastLineEnded, first.lastLineEnded);
+}
+
+}  // namespace
