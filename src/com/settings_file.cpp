@@ -114,6 +114,15 @@ std::optional<QByteArray> storedText(const QString& text) {
     if (bytes && (bytes->contains('\r') || bytes->contains('\n') || bytes->contains('\0'))) {
         return std::nullopt;
     }
+    // Reading trims blanks around a value and strips one pair of quotes; a value that would
+    // lose either is written in double quotes, which a reader (ours or Windows') strips again.
+    if (bytes && !bytes->isEmpty()) {
+        const char first = bytes->front();
+        const char last = bytes->back();
+        const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+        const bool quoted = bytes->size() >= 2 && first == last && (first == '"' || first == '\'');
+        if (blank(first) || blank(last) || quoted) *bytes = '"' + *bytes + '"';
+    }
     return bytes;
 }
 

@@ -386,3 +386,16 @@ TEST_F(SettingsFileTest, HugeLineSizeIsStableAcrossSaves) {
 }
 
 }  // namespace
+
+namespace {
+
+// Found by fuzzing: blanks and quotes around a text were lost by a save and a load.
+TEST_F(SettingsFileTest, TextsWithOuterBlanksOrQuotesSurviveSaves) {
+    for (const char* stored : {"PortName='\"x\"'", "SendDlmt=' x'", "RecvHead=\"a b \""}) {
+        const Settings first = loadText(QByteArray("[COMPORT]\n") + stored + "\n");
+        ASSERT_TRUE(saveSettings(path(), first));
+        EXPECT_EQ(loadSettings(path()), first) << stored;
+    }
+}
+
+}  // namespace
