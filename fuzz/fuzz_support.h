@@ -9,14 +9,17 @@
 
 #include <fcntl.h>
 #include <fuzzer/FuzzedDataProvider.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 #define FUZZ_CHECK(cond)                                                                       \
@@ -30,8 +33,10 @@
 namespace fuzz {
 
 // A folder made once per process, under $NORVALE_FUZZ_TMP when bench/fuzz sets it, else in
-// /dev/shm (memory, so the thousands of writes a second never reach a disk), else /tmp. It is
-// removed at a normal exit; after a crash bench/fuzz removes its parent.
+// /dev/shm (memory, so the thousands of writes a second never reach a disk), else /tmp.
+// libFuzzer ends with _Exit(), so no exit handler can remove it; instead its name carries the
+// process id, and each new process removes the folders of processes that are gone. bench/fuzz
+// also removes the whole of $NORVALE_FUZZ_TMP when it is done.
 class ScratchDir {
 public:
     static const ScratchDir& instance() {
@@ -45,6 +50,8 @@ public:
     }
 
 private:
+    static constexpr std::string_view kPrefix = "norvale-fuzz-";
+
     ScratchDir() {
         std::string base;
         if (const char* env = std::getenv("NORVALE_FUZZ_TMP"); env && *env) {
@@ -54,22 +61,36 @@ private:
         } else {
             base = "/tmp";
         }
-        std::string tmpl = base + "/norvale-fuzz-XXXXXX";
+        removeAbandoned(base);
+        std::string tmpl =
+            base + "/" + std::string(kPrefix) + std::to_string(::getpid()) + ".XXXXXX";
         if (::mkdtemp(tmpl.data()) == nullptr) {
             std::perror("mkdtemp");
             std::abort();
         }
         m_path = tmpl;
-        // Never freed: the exit handler must still find it after the statics are destroyed.
-        s_removeAtExit = new std::string(m_path);
-        std::atexit([] {
+    }
+
+    // Folders named "norvale-fuzz-<pid>.XXXXXX" whose process no longer exists.
+    static void removeAbandoned(const std::string& base) {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(base, error)) {
+            const std::string name = entry.path().filename().string();
+            if (!name.starts_with(kPrefix)) continue;
+            const std::string rest = name.substr(kPrefix.size());
+            const std::size_t dot = rest.find('.');
+            if (dot == 0 || dot == std::string::npos ||
+                rest.find_first_not_of("0123456789") != dot) {
+                continue;
+            }
+            const auto pid = static_cast<pid_t>(std::stol(rest.substr(0, dot)));
+            if (::kill(pid, 0) == 0 || errno != ESRCH) continue;
             std::error_code ignored;
-            std::filesystem::remove_all(*s_removeAtExit, ignored);
-        });
+            std::filesystem::remove_all(entry.path(), ignored);
+        }
     }
 
     std::string m_path;
-    static inline const std::string* s_removeAtExit = nullptr;
 };
 
 // Replaces the file's contents with data; aborts when that fails, since every later check would
