@@ -716,3 +716,26 @@ TEST_F(PortSearchWindowTest, QuittingDuringASearchSavesSaneSettingsAndEndsIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// The far end of a probed port hangs up during the search's wait: that port stops by itself,
+// no box appears for it, and the search goes on to the module on the next port.
+TEST_F(PortSearchWindowTest, HangupDuringTheWaitEndsThatProbeOnly) {
+    startWith();
+    candidatesAre({ptyName(0), ptyName(1)});
+    answerOn(1);
+    AfterSearch after;
+    runCommand([&](TfrmCom& d) {
+        QTimer::singleShot(150, [this] { ptys[0].closeMaster(); });
+        after = search(d);
+        d.reject();
+    });
+    ASSERT_EQ(prompts.shown.size(), 1U);
+    EXPECT_EQ(prompts.shown[0].caption, QStringLiteral("Completed"));
+    EXPECT_EQ(prompts.shown[0].text, QStringLiteral("A connection has been found on ") + ptyName(1));
+    EXPECT_EQ(after.position, 1);
+    EXPECT_FALSE(context->port.isOpen());
+}
+
+}  // namespace

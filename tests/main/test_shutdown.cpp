@@ -10,6 +10,7 @@
 #include "support/pty_master.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QTimer>
 
 namespace {
@@ -77,6 +78,19 @@ TEST_F(ShutdownTest, CloseDuringAPauseOnReceivedDataEndsCleanly) {
     ASSERT_TRUE(pumpUntil([this] { return !context->port.state().receiveRunning; }, ticks, 3000));
     window->receivePipeline().setKeyFrameTargets(nullptr, nullptr);
     EXPECT_EQ(context->saveCount(), 1);
+}
+
+TEST_F(ShutdownTest, HangupDuringAPauseOnReceivedDataStopsThePortQuietly) {
+    startOnPty();
+    PausingTarget pausing(context->port);
+    window->receivePipeline().setKeyFrameTargets(&pausing, nullptr);
+    pausing.duringPause = [this] { farEnd->closeMaster(); };
+    const QByteArray key = QByteArray::fromHex("0F5A1313000000000011223300834100000000");
+    ASSERT_TRUE(ptytest::writeAll(farEnd->masterFd(), {key.begin(), key.end()}));
+    ASSERT_TRUE(pumpUntil([&] { return pausing.pauseEnded && !context->port.isOpen(); }, ticks, 3000));
+    EXPECT_EQ(window->sBarPanel0->text(), QString::fromStdString(farEnd->slavePath()) + QStringLiteral(":OFF"));
+    EXPECT_TRUE(prompts.shown.empty());
+    window->receivePipeline().setKeyFrameTargets(nullptr, nullptr);
 }
 
 TEST_F(ShutdownTest, WriteAfterTheFarEndHungUpWarnsOnceAndStops) {
