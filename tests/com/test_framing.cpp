@@ -1,4 +1,5 @@
 #include "com/framing.h"
+#include "support/test_bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -16,10 +17,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Id = std::array<std::uint8_t, 4>;
 
-Bytes hex(const char* text) {
-    const QByteArray raw = QByteArray::fromHex(text);
-    return Bytes(raw.begin(), raw.end());
-}
+Bytes hex(const char* text) { return testbytes::hexBytes(text); }
 
 Bytes concat(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());

@@ -2,6 +2,7 @@
 #include "com/port_driver.h"
 #include "com/receive_pipeline.h"
 #include "support/fake_platform.h"
+#include "support/test_bytes.h"
 #include "support/fake_serial_device.h"
 
 #include <gtest/gtest.h>
@@ -108,15 +109,8 @@ TEST_F(ReceivePipelineTest, CompleteFrameShowsIdsSetsFlagAndLine) {
 }
 
 TEST_F(ReceivePipelineTest, SettingsResponseAppliesBytes32To35) {
-    std::vector<std::uint8_t> f(44, 0);
-    f[0] = 0x0F;
-    f[1] = 0x5A;
-    f[2] = 44;
-    f[32] = 0x12;
-    f[33] = 0x34;
-    f[34] = 0x56;
-    f[35] = 0x78;
-    feed(f);
+    const QByteArray f = testbytes::settingsResponse(0x12, 0x34, 0x56, 0x78);
+    feed({f.begin(), f.end()});
     ASSERT_EQ(events.settings.size(), 1u);
     EXPECT_EQ(events.settings[0], (std::array<std::uint8_t, 4>{0x12, 0x34, 0x56, 0x78}));
 }

@@ -1,6 +1,7 @@
 #include "com/cp932.h"
 #include "com/one_shot_table.h"
 #include "com/unit_render.h"
+#include "support/test_bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -15,10 +16,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Id = std::array<std::uint8_t, 4>;
 
-Bytes hex(const char* text) {
-    const QByteArray raw = QByteArray::fromHex(text);
-    return Bytes(raw.begin(), raw.end());
-}
+Bytes hex(const char* text) { return testbytes::hexBytes(text); }
 
 // Thirteen header bytes whose hex items every mixed case starts with.
 const char* const kHeader = "0F5A10130011223344AABBCCDD";

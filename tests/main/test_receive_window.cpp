@@ -1,6 +1,7 @@
 // Bytes written at the far end of a pty reach the main window: monitor lines, the received
 // IDs, a settings response, and a hangup in the middle of a frame.
 #include "support/main_window_fixture.h"
+#include "support/test_bytes.h"
 
 #include "com/event_wait.h"
 #include "main/qt_click_panel.h"
@@ -48,14 +49,7 @@ TEST_F(ReceiveWindowTest, FrameReachesMonitorAndIdPanels) {
 }
 
 TEST_F(ReceiveWindowTest, SettingsResponseUpdatesModuleIds) {
-    QByteArray f(44, '\0');
-    f[0] = 0x0F;
-    f[1] = 0x5A;
-    f[2] = 44;
-    f[32] = 0x12;
-    f[33] = 0x34;
-    f[34] = 0x56;
-    f[35] = 0x78;
+    const QByteArray f = testbytes::settingsResponse(0x12, 0x34, 0x56, 0x78);
     send(f.toHex().constData());
     // 44 bytes render as 176 characters: one wrap at the default 128.
     ASSERT_TRUE(waitForShownLines(2)) << window->memoRecv->toPlainText().toStdString();

@@ -6,19 +6,13 @@
 
 #include "rem/key_judge.h"
 #include "rem/rendered_fields.h"
+#include "support/test_bytes.h"
 
 namespace {
 
 using L = LampColour;
 
-QString render(const QByteArray& bytes) {
-    QString t;
-    for (char b : bytes) {
-        t += QStringLiteral(" %1h").arg(
-            QString::number(quint8(b), 16).toUpper().rightJustified(2, QLatin1Char('0')));
-    }
-    return t;
-}
+QString render(const QByteArray& bytes) { return testbytes::rendered(bytes); }
 
 QByteArray keyUnit(int key, int complement, const char* maker = "83410000",
                    const char* src = "12345678") {

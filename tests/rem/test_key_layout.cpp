@@ -9,6 +9,7 @@
 #include "rem/key_layout.h"
 #include "rem/maker_code.h"
 #include "rem/rendered_fields.h"
+#include "support/test_bytes.h"
 
 namespace {
 
@@ -123,14 +124,7 @@ TEST(KeyLayout, AutoFocusSteppingWraps) {
 
 QByteArray hex(const char* text) { return QByteArray::fromHex(text); }
 
-QString render(const QByteArray& bytes) {
-    QString t;
-    for (char b : bytes) {
-        t += QStringLiteral(" %1h").arg(
-            QString::number(quint8(b), 16).toUpper().rightJustified(2, QLatin1Char('0')));
-    }
-    return t;
-}
+QString render(const QByteArray& bytes) { return testbytes::rendered(bytes); }
 
 QByteArray keyUnit(int key, int complement) {
     return QByteArray::fromHex("0F5A1313 00 FFFFFFFF 12345678 83410000") + char(key) +

@@ -6,17 +6,11 @@
 #include <vector>
 
 #include "survey/survey_tally.h"
+#include "support/test_bytes.h"
 
 namespace {
 
-QString render(const QByteArray& bytes) {
-    QString t;
-    for (char b : bytes) {
-        t += QStringLiteral(" %1h").arg(
-            QString::number(quint8(b), 16).toUpper().rightJustified(2, QLatin1Char('0')));
-    }
-    return t;
-}
+QString render(const QByteArray& bytes) { return testbytes::rendered(bytes); }
 
 QString frame(const char* device, int key, const char* maker = "83410000") {
     QByteArray u = QByteArray::fromHex("0F5A1313 00 FFFFFFFF");
