@@ -1,0 +1,72 @@
+// norvale-term with the desktop's port list and message boxes replaced, for the process tests:
+// the ports named on the command line are the only ones present, every question is answered
+// Yes and every message is printed to stdout ("message: caption: text"). With --search it
+// opens the port dialog at start-up and starts the port search.
+#include <QPushButton>
+#include <QTimer>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "app/program.h"
+#include "com/frmCom.h"
+#include "main/frmMain.h"
+#include "platform/port_candidates.h"
+#include "platform/prompts.h"
+
+namespace {
+
+class NamedPorts final : public PortCandidates {
+public:
+    std::vector<PortCandidate> list;
+    [[nodiscard]] std::vector<PortCandidate> ports() const override { return list; }
+};
+
+class AnsweringPrompts final : public Prompts {
+public:
+    void message(const QString& caption, const QString& text, Icon /*icon*/,
+                 const QString& /*detail*/) override {
+        std::printf("message: %s: %s\n", caption.toUtf8().constData(), text.toUtf8().constData());
+        std::fflush(stdout);
+    }
+    bool ask(const QString& /*caption*/, const QString& /*text*/, Icon /*icon*/) override {
+        return true;
+    }
+    std::optional<QString> openFileName(const FileChoice& /*choice*/) override { return {}; }
+    std::optional<QString> saveFileName(const FileChoice& /*choice*/) override { return {}; }
+};
+
+// Clicks the search button once the port dialog is up; the dialog runs its own event loop.
+void startSearchWhenDialogShows(TfrmMain& window) {
+    auto* poll = new QTimer(&window);
+    QObject::connect(poll, &QTimer::timeout, &window, [&window, poll] {
+        auto* dialog = window.findChild<TfrmCom*>();
+        if (!dialog || !dialog->isVisible()) return;
+        poll->deleteLater();
+        dialog->btnPort->click();
+    });
+    poll->start(20);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    NamedPorts ports;
+    AnsweringPrompts prompts;
+    bool search = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--search") == 0)
+            search = true;
+        else
+            ports.list.push_back({QString::fromLocal8Bit(argv[i]), {}, {}, false});
+    }
+    int qtArgc = 1;
+    ProgramSeams seams{&ports, &prompts, {}};
+    if (search) {
+        seams.started = [](TfrmMain& window) {
+            startSearchWhenDialogShows(window);
+            QTimer::singleShot(0, &window, [&window] { window.mmComPortClick(); });
+        };
+    }
+    return runProgram(qtArgc, argv, seams);
+}
