@@ -20,8 +20,11 @@
 
 namespace {
 
+// Brought back in its normal size and place, whether it was minimised or maximised.
 void raise(QWidget& window) {
-    window.setWindowState((window.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    window.setWindowState((window.windowState() &
+                           ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) |
+                          Qt::WindowActive);
     window.show();
     window.raise();
     window.activateWindow();
@@ -35,8 +38,8 @@ int runProgram(int argc, char** argv, const ProgramSeams& seams) {
     SingleInstance instance(AppContext::kAppTitle);
     if (instance.notifyRunning()) return 0;
     instance.listen();
+    // No display name: Qt would append it to every window title.
     QApplication::setApplicationName(AppContext::kAppTitle);
-    QApplication::setApplicationDisplayName(AppContext::kAppTitle);
     QApplication::setQuitOnLastWindowClosed(false);
 
     try {
@@ -67,6 +70,6 @@ int runProgram(int argc, char** argv, const ProgramSeams& seams) {
         return QApplication::exec();
     } catch (const std::exception& e) {
         QMessageBox::critical(nullptr, AppContext::kAppTitle, QString::fromLocal8Bit(e.what()));
-        return 1;
+        return 0;
     }
 }

@@ -1,13 +1,5 @@
 #include "com/frmCom.h"
 
-#include "com/port_search.h"
-#include "com/profile_text.h"
-#include "main/app_context.h"
-#include "main/handler_guard.h"
-#include "main/qt_fonts.h"
-#include "platform/port_candidates.h"
-#include "rem/frame_format.h"
-
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QGroupBox>
@@ -17,10 +9,17 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
-
 #include <algorithm>
 #include <limits>
 #include <optional>
+
+#include "com/port_search.h"
+#include "com/profile_text.h"
+#include "main/app_context.h"
+#include "main/handler_guard.h"
+#include "main/qt_fonts.h"
+#include "platform/port_candidates.h"
+#include "rem/frame_format.h"
 
 namespace {
 
@@ -289,9 +288,9 @@ void TfrmCom::btnOKClick() {
 void TfrmCom::btnCancelClick() { reject(); }
 
 void TfrmCom::reject() {
+    // A search runs to its end and reports what it found; the Cancel takes effect after it.
     if (m_search) {
         m_rejectWhenSearchEnds = true;
-        m_search->stop();
         return;
     }
     QDialog::reject();
@@ -366,9 +365,10 @@ void TfrmCom::btnPortClick() {
             result = search.run(candidates);
         }
 
-        prgBar->setValue(result.position);
+        // A full bar says every port was tried.
+        prgBar->setValue(result.found || result.stopped ? result.position : PortSearch::kMaxPorts);
         cmbPort->setEditText(m_ctx.settings.link.portName);
-        // A search that was called off ends without a word: the dialog is going away.
+        // A search called off by the program ending goes without a word.
         if (!result.stopped) {
             if (result.found) {
                 prompts.message(QStringLiteral("Completed"),

@@ -1,40 +1,41 @@
 #include "main/frmMain.h"
 
-#include "com/frmCom.h"
-#include "main/app_context.h"
-#include "main/handler_guard.h"
-#include "main/monitor_file.h"
-#include "main/module_commands.h"
-#include "main/module_model.h"
-#include "com/profile_text.h"
-#include "main/qt_click_panel.h"
-#include "main/qt_fonts.h"
-#include "platform/ticks.h"
-#include "rem/frmRem.h"
-#include "survey/frmSurvey.h"
-
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
 #include <QFontDialog>
 #include <QGridLayout>
-#include <QKeyEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
-
+#include <algorithm>
 #include <array>
+
+#include "com/frmCom.h"
+#include "com/profile_text.h"
+#include "main/app_context.h"
+#include "main/handler_guard.h"
+#include "main/module_commands.h"
+#include "main/module_model.h"
+#include "main/monitor_file.h"
+#include "main/qt_click_panel.h"
+#include "main/qt_fonts.h"
+#include "platform/ticks.h"
+#include "rem/frmRem.h"
+#include "survey/frmSurvey.h"
 
 namespace {
 
@@ -53,6 +54,7 @@ QComboBox* dropDown(const QString& name, const QString& accessible, QWidget* par
 QPushButton* flatButton(const QString& name, const QString& caption, QWidget* parent) {
     auto* b = named(new QPushButton(caption, parent), name);
     b->setFocusPolicy(Qt::NoFocus);
+    b->setFlat(true);
     return b;
 }
 
@@ -132,7 +134,8 @@ void TfrmMain::buildMenus() {
         QAction* a = named(mmRem->addAction(caption), QStringLiteral("mm") + caption);
         connect(a, &QAction::triggered, this, [this, keys] { mmKpClick(keys); });
     }
-    mmSurvey = named(mmOption->addAction(QStringLiteral("Survey Panel")), QStringLiteral("mmSurvey"));
+    mmSurvey =
+        named(mmOption->addAction(QStringLiteral("Survey Panel")), QStringLiteral("mmSurvey"));
     connect(mmSurvey, &QAction::triggered, this, &TfrmMain::mmSurveyClick);
     mmViewInitPnl = named(mmOption->addAction(QStringLiteral("View Initilize Panel")),
                           QStringLiteral("mmViewInitPnl"));
@@ -156,12 +159,14 @@ void TfrmMain::buildTopPanel() {
     btnToRFch->setGeometry(160, 4, 72, 22);
     btnToRFch->hide();
 
-    lblSrcID = named(new QLabel(QStringLiteral("Src. Device ID"), pnlTop), QStringLiteral("lblSrcID"));
+    lblSrcID =
+        named(new QLabel(QStringLiteral("Src. Device ID"), pnlTop), QStringLiteral("lblSrcID"));
     lblSrcID->setGeometry(166, 4, 90, 22);
     pnlSrcID = new ClickPanel(QStringLiteral("pnlSrcID"), pnlTop);
     pnlSrcID->setAccessibleName(QStringLiteral("Src. Device ID"));
     pnlSrcID->setGeometry(258, 4, 120, 22);
-    lblDstID = named(new QLabel(QStringLiteral("Dst. Device ID"), pnlTop), QStringLiteral("lblDstID"));
+    lblDstID =
+        named(new QLabel(QStringLiteral("Dst. Device ID"), pnlTop), QStringLiteral("lblDstID"));
     lblDstID->setGeometry(166, 28, 90, 22);
     pnlDstID = new ClickPanel(QStringLiteral("pnlDstID"), pnlTop);
     pnlDstID->setAccessibleName(QStringLiteral("Dst. Device ID"));
@@ -173,7 +178,8 @@ void TfrmMain::buildTopPanel() {
         p->setStyleSheet(QStringLiteral("color: blue;"));
     }
 
-    lblDevice = named(new QLabel(QStringLiteral("Device Name"), pnlTop), QStringLiteral("lblDevice"));
+    lblDevice =
+        named(new QLabel(QStringLiteral("Device Name"), pnlTop), QStringLiteral("lblDevice"));
     lblDevice->setGeometry(390, 4, 80, 22);
     lblDevice->hide();
     cmbDevice = dropDown(QStringLiteral("cmbDevice"), QStringLiteral("Device Name"), pnlTop);
@@ -194,7 +200,8 @@ void TfrmMain::buildTopPanel() {
     edtProID = edit(QStringLiteral("edtProID"), QStringLiteral("ProID"), {}, pnlProID);
     edtProID->setGeometry(40, 1, 68, 20);
 
-    btnInit = flatButton(QStringLiteral("btnInit"), QStringLiteral("Init (Default Write:0x7E)"), pnlTop);
+    btnInit =
+        flatButton(QStringLiteral("btnInit"), QStringLiteral("Init (Default Write:0x7E)"), pnlTop);
     btnInit->setGeometry(390, 4, 170, 22);
     btnRead = flatButton(QStringLiteral("btnRead"), QStringLiteral("Read"), pnlTop);
     btnRead->setGeometry(564, 4, 60, 22);
@@ -245,13 +252,14 @@ void TfrmMain::buildSendPanel() {
         labels[static_cast<std::size_t>(i)]->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
         grid->addWidget(labels[static_cast<std::size_t>(i)], 0, i + 1);
     }
-    edtMsgID = edit(QStringLiteral("edtMsgID"), QStringLiteral("MsgID"), QStringLiteral("00"), pnlSend);
+    edtMsgID =
+        edit(QStringLiteral("edtMsgID"), QStringLiteral("MsgID"), QStringLiteral("00"), pnlSend);
     edtMsgID->setFixedWidth(44);
-    edtDstID = edit(QStringLiteral("edtDstID"), QStringLiteral("DstID"), QStringLiteral("FF FF FF FF"),
-                    pnlSend);
+    edtDstID = edit(QStringLiteral("edtDstID"), QStringLiteral("DstID"),
+                    QStringLiteral("FF FF FF FF"), pnlSend);
     edtDstID->setFixedWidth(96);
-    edtSrcID = edit(QStringLiteral("edtSrcID"), QStringLiteral("SrcID"), QStringLiteral("FF FF FF FF"),
-                    pnlSend);
+    edtSrcID = edit(QStringLiteral("edtSrcID"), QStringLiteral("SrcID"),
+                    QStringLiteral("FF FF FF FF"), pnlSend);
     edtSrcID->setFixedWidth(96);
     cmbSend = dropDown(QStringLiteral("cmbSend"), QStringLiteral("Parameter"), pnlSend);
     cmbSend->setEditable(true);
@@ -292,8 +300,10 @@ void TfrmMain::buildMonitorBar() {
     pnlFont = new ClickPanel(QStringLiteral("pnlFont"), pnlRecv);
     pnlFont->setAccessibleName(QStringLiteral("Monitor font size"));
     pnlFont->setMinimumWidth(56);
-    ckOneShot = named(new QCheckBox(QStringLiteral("One Shot"), pnlRecv), QStringLiteral("ckOneShot"));
-    ckLogTime = named(new QCheckBox(QStringLiteral("LogTime"), pnlRecv), QStringLiteral("ckLogTime"));
+    ckOneShot =
+        named(new QCheckBox(QStringLiteral("One Shot"), pnlRecv), QStringLiteral("ckOneShot"));
+    ckLogTime =
+        named(new QCheckBox(QStringLiteral("LogTime"), pnlRecv), QStringLiteral("ckLogTime"));
     ckLogTime->setLayoutDirection(Qt::RightToLeft);  // caption to the left of the box
     pnlClock = named(new QLabel(pnlRecv), QStringLiteral("pnlClock"));
     pnlClock->setAccessibleName(QStringLiteral("Clock"));
@@ -367,9 +377,18 @@ void TfrmMain::buildMonitorAndStatus() {
     connect(tmFlush, &QTimer::timeout, this, &TfrmMain::flush);
 }
 
+void TfrmMain::centreOnScreen() {
+    const QRect area = screen()->availableGeometry();
+    QRect frame(QPoint(), size());
+    frame.moveCenter(area.center());
+    // A screen smaller than the window keeps the title bar reachable.
+    move(std::max(frame.left(), area.left()), std::max(frame.top(), area.top()));
+}
+
 void TfrmMain::formCreate() {
     setWindowTitle(captionFor(AppContext::kAppTitle, m_ctx.platform.executable.modified));
     resize(788, 560);
+    centreOnScreen();
     m_ctx.loadSettings();
     portPanelRefresh();
     m_ctx.port.open();
@@ -438,7 +457,8 @@ void TfrmMain::mmQuitClick() { close(); }
 void TfrmMain::mmComPortClick() {
     runHandler(m_ctx.platform.prompts, [this] {
         m_ctx.port.close();
-        TfrmCom dialog(m_ctx, m_portCandidates, [this] { sendMyRfch(); }, this);
+        TfrmCom dialog(
+            m_ctx, m_portCandidates, [this] { sendMyRfch(); }, this);
         if (m_runDialog(dialog) != QDialog::Accepted) return;
         if (!m_ctx.saveSettings())
             sBarPanel1->setText(QStringLiteral("NG ... ") + m_ctx.settingsPath);
@@ -671,7 +691,8 @@ void TfrmMain::pnlFontDblClick() {
     runHandler(m_ctx.platform.prompts, [this] {
         const std::optional<QFont> font = m_chooseFont(memoRecv->font());
         if (!font) return;
-        pnlFont->setText(QStringLiteral("Size:") + QString::number(fontPoints(*font, logicalDpiY())));
+        pnlFont->setText(QStringLiteral("Size:") +
+                         QString::number(fontPoints(*font, logicalDpiY())));
         memoRecv->setFont(*font);
     });
 }
@@ -685,8 +706,11 @@ Prompts::FileChoice textFileChoice(const QString& proposed) {
 
 void TfrmMain::mmOpenClick() {
     runHandler(m_ctx.platform.prompts, [this] {
-        // Open proposes the file last saved; Save As the file last opened.
-        const std::optional<QString> path = m_ctx.platform.prompts.openFileName(textFileChoice(m_saveName));
+        // Open proposes the file last saved; Save As the file last opened. Each dialog takes
+        // over the other's name before it shows, whether or not the user then cancels.
+        m_openName = m_saveName;
+        const std::optional<QString> path =
+            m_ctx.platform.prompts.openFileName(textFileChoice(m_openName));
         if (!path) return;
         m_openName = *path;
         const MonitorFileResult file = readMonitorFile(*path);
@@ -705,7 +729,9 @@ void TfrmMain::mmOpenClick() {
 
 void TfrmMain::mmSaveClick() {
     runHandler(m_ctx.platform.prompts, [this] {
-        const std::optional<QString> path = m_ctx.platform.prompts.saveFileName(textFileChoice(m_openName));
+        m_saveName = m_openName;
+        const std::optional<QString> path =
+            m_ctx.platform.prompts.saveFileName(textFileChoice(m_saveName));
         if (!path) return;
         m_saveName = *path;
         flush();
@@ -744,9 +770,13 @@ void TfrmMain::applySettingsResponse(std::uint8_t sysHi, std::uint8_t sysLo, std
 int TfrmMain::lineCount() const {
     const QTextDocument* doc = memoRecv->document();
     int lines = 0;
-    if (!doc->isEmpty()) {
+    if (m_lastLineEnded) {
+        // The line end after the last line is kept apart, so every block is a line, an empty
+        // last one included (a file that ended in a blank line).
         lines = doc->blockCount();
-        // A final line end leaves an empty last block that is not a line of its own.
+    } else if (!doc->isEmpty()) {
+        lines = doc->blockCount();
+        // A line end typed at the very end leaves an empty block that is not a line yet.
         if (doc->lastBlock().length() <= 1) --lines;
     }
     return lines + static_cast<int>(m_pendingLines.size());
@@ -777,7 +807,8 @@ void TfrmMain::flush() {
         QTextCursor cursor(doc);
         cursor.movePosition(QTextCursor::End);
         QString text = m_pendingLines.join(u'\n');
-        if (!doc->isEmpty() && doc->lastBlock().length() > 1) text.prepend(u'\n');
+        if (m_lastLineEnded || (!doc->isEmpty() && doc->lastBlock().length() > 1))
+            text.prepend(u'\n');
         m_systemEdit = true;
         cursor.beginEditBlock();
         cursor.insertText(text);

@@ -181,6 +181,7 @@ private:
     void buildMonitorBar();
     void buildMonitorAndStatus();
     void formCreate();
+    void centreOnScreen();
     void formClose();
     void showConnection(bool open);
     void openPortIfClosed();

@@ -84,6 +84,8 @@ QString writeMonitorFile(const QString& path, const QString& plainText, bool las
     if (target.exists() && !target.isFile() && !target.isDir()) return writeDirectly(path, bytes);
 
     QSaveFile file(path);
+    // A writable file in a folder the user cannot write to is still replaced, in place.
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly)) return describe(path, file.errorString());
     if (file.write(bytes) != bytes.size()) {
         const QString reason = describe(path, file.errorString());

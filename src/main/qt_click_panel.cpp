@@ -9,13 +9,27 @@ ClickPanel::ClickPanel(const QString& objectName, QWidget* parent) : QLabel(pare
     setAlignment(Qt::AlignCenter);
 }
 
+void ClickPanel::mousePressEvent(QMouseEvent* event) {
+    // Every press begins a new click; a double-click event may follow it.
+    if (event->button() == Qt::LeftButton) m_releaseEndsDoubleClick = false;
+    QLabel::mousePressEvent(event);
+}
+
 void ClickPanel::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
-        Q_EMIT clicked();
+    if (event->button() == Qt::LeftButton) {
+        const bool click =
+            !m_releaseEndsDoubleClick && rect().contains(event->position().toPoint());
+        m_releaseEndsDoubleClick = false;
+        if (click) Q_EMIT clicked();
+    }
     QLabel::mouseReleaseEvent(event);
 }
 
 void ClickPanel::mouseDoubleClickEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) Q_EMIT doubleClicked();
+    // The base passes the event on to mousePressEvent, so it goes first.
     QLabel::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton) {
+        m_releaseEndsDoubleClick = true;
+        Q_EMIT doubleClicked();
+    }
 }

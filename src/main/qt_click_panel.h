@@ -13,6 +13,11 @@ Q_SIGNALS:
     void doubleClicked();
 
 protected:
+    void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    // The release that ends a double-click is not a second click.
+    bool m_releaseEndsDoubleClick = false;
 };

@@ -21,10 +21,6 @@
 
 namespace {
 
-// Ptys and some USB adapters have no modem lines, serial_struct or error counters; they
-// answer these errno values to the ioctls for them.
-bool isUnsupported(int errnoValue) { return errnoValue == ENOTTY || errnoValue == EINVAL; }
-
 int ioctlRetrying(int fd, unsigned long request, void* arg) {
     int result = 0;
     do {
@@ -199,47 +195,37 @@ SerialError LinuxSerialDevice::open(const std::string& devicePath, const LinePar
     m_exclusiveSet = true;
     m_path = devicePath;
 
-    SerialError error = configureLine(params);
-    if (!error) {
-        if (modemLines(m_fd.get(), TIOCMBIC, TIOCM_DTR) != 0 && !isUnsupported(errno)) {
-            error = serialErrorFromErrno(errno, "drop DTR on", devicePath);
-        } else if (modemLines(m_fd.get(), TIOCMBIS, TIOCM_RTS) != 0 && !isUnsupported(errno)) {
-            error = serialErrorFromErrno(errno, "raise RTS on", devicePath);
-        }
-    }
-    if (error) {
-        close();
-        return error;
-    }
+    // Once the device is open and ours, it counts as open: a driver that refuses a setting
+    // (a rate the adapter cannot make, the modem lines of a three-wire cable) leaves the line
+    // as it can, and the user sees in the data what the line does.
+    configureLine(params);
+    static_cast<void>(modemLines(m_fd.get(), TIOCMBIC, TIOCM_DTR));
+    static_cast<void>(modemLines(m_fd.get(), TIOCMBIS, TIOCM_RTS));
     setLowLatency();
 
-    // Baseline, so that status() reports only errors seen from now on.
-    const int countsErrno = readErrorCounts(&m_lastCounts);
-    m_hasErrorCounts = countsErrno == 0;
-    if (countsErrno != 0 && !isUnsupported(countsErrno)) {
-        error = serialErrorFromErrno(countsErrno, "read error counters of", devicePath);
-        close();
-        return error;
-    }
+    // Baseline, so that status() reports only errors seen from now on; a driver without
+    // counters only has the hangup and the queue to report.
+    m_hasErrorCounts = readErrorCounts(&m_lastCounts) == 0;
     return {};
 }
 
-SerialError LinuxSerialDevice::configureLine(const LineParams& params) {
-    termios2 wanted{};
-    if (ioctlRetrying(m_fd.get(), TCGETS2, &wanted) != 0) {
-        return serialErrorFromErrno(errno, "read line settings of", m_path);
-    }
-    wanted = rawLine(wanted, params);
+void LinuxSerialDevice::configureLine(const LineParams& params) {
+    termios2 before{};
+    if (ioctlRetrying(m_fd.get(), TCGETS2, &before) != 0) return;
+    termios2 wanted = rawLine(before, params);
     m_requested = paramsOf(wanted);
     if (ioctlRetrying(m_fd.get(), TCSETS2, &wanted) != 0) {
-        return serialErrorFromErrno(errno, "set line settings of", m_path);
+        // Refused as a whole, most likely for the rate: the line must still be raw, or the
+        // tty layer would echo the module's bytes back to it and hold them for a line end.
+        termios2 rawOnly = wanted;
+        rawOnly.c_cflag =
+            (wanted.c_cflag & ~(CBAUD | CIBAUD)) | (before.c_cflag & (CBAUD | CIBAUD));
+        rawOnly.c_ispeed = before.c_ispeed;
+        rawOnly.c_ospeed = before.c_ospeed;
+        static_cast<void>(ioctlRetrying(m_fd.get(), TCSETS2, &rawOnly));
     }
     termios2 taken{};
-    if (ioctlRetrying(m_fd.get(), TCGETS2, &taken) != 0) {
-        return serialErrorFromErrno(errno, "read back line settings of", m_path);
-    }
-    m_applied = paramsOf(taken);
-    return {};
+    if (ioctlRetrying(m_fd.get(), TCGETS2, &taken) == 0) m_applied = paramsOf(taken);
 }
 
 void LinuxSerialDevice::setLowLatency() {

@@ -74,7 +74,7 @@ private:
         bool operator==(const LineErrorCounts&) const = default;
     };
 
-    SerialError configureLine(const LineParams& params);
+    void configureLine(const LineParams& params);
     void setLowLatency();
     // Reads the driver's error counters; 0 or the errno of the failed query.
     int readErrorCounts(LineErrorCounts* counts) const;

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -314,6 +315,35 @@ TEST_F(SettingsFileTest, UnwritablePlacesFailCleanly) {
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
     EXPECT_EQ(entries(), (QStringList{QStringLiteral("dangling.ini"), QStringLiteral("fifo.ini"),
                                       QStringLiteral("plain"), QStringLiteral("term.ini")}));
+}
+
+// Root writes any file, so the save runs as nobody in a child process when needed.
+TEST_F(SettingsFileTest, ReadOnlyFileIsNotReplaced) {
+    const QByteArray old = "[COMPORT]\r\nPortName=OLD\r\n";
+    writeBytes(path(), old);
+    ASSERT_EQ(::chmod(QFile::encodeName(path()).constData(), 0444), 0);
+    Settings changed;
+    changed.link.portName = QStringLiteral("NEW");
+    bool saved = true;
+    if (::geteuid() != 0) {
+        saved = saveSettings(path(), changed);
+    } else {
+        ASSERT_EQ(::chmod(QFile::encodeName(m_dir.path()).constData(), 0777), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+            ::_exit(saveSettings(path(), changed) ? 1 : 0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        ASSERT_NE(WEXITSTATUS(status), 2) << "cannot become nobody";
+        saved = WEXITSTATUS(status) == 1;
+    }
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(readBytes(path()), old);
+    EXPECT_EQ(entries(), QStringList{QStringLiteral("term.ini")});
 }
 
 TEST_F(SettingsFileTest, WriteAllReportsAFullDevice) {

@@ -1,11 +1,4 @@
 // The main window offscreen: start-up states, the connect toggle, the clock, shutdown.
-#include "main/app_context.h"
-#include "main/frmMain.h"
-#include "main/qt_click_panel.h"
-#include "rem/frmRem.h"
-#include "support/main_window_fixture.h"
-#include "survey/frmSurvey.h"
-
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -18,11 +11,18 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-
 #include <memory>
+
+#include "main/app_context.h"
+#include "main/frmMain.h"
+#include "main/qt_click_panel.h"
+#include "rem/frmRem.h"
+#include "support/main_window_fixture.h"
+#include "survey/frmSurvey.h"
 
 namespace {
 
@@ -30,6 +30,8 @@ TEST_F(MainWindowTest, StartupWithoutSettingsFileOpensDefaultPortAndFillsControl
     TfrmMain& w = start();
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Norvale Term for Orlin  [ Ver.20261208 ]"));
     EXPECT_EQ(w.width(), 788);
+    const QRect area = w.screen()->availableGeometry();
+    EXPECT_LE((w.geometry().center() - area.center()).manhattanLength(), 2) << "centred";
     EXPECT_EQ(serial.lastPath, "/dev/ttyS0");
     EXPECT_EQ(w.sBarPanel0->text(), QStringLiteral("COM1:OK"));
     EXPECT_EQ(w.btnComOpen->text(), QStringLiteral("接続中"));
@@ -68,8 +70,9 @@ TEST_F(MainWindowTest, CaptionWithoutDateIsTheTitleAlone) {
 }
 
 TEST_F(MainWindowTest, LoadedSettingsReachPanelsAndModuleIds) {
-    writeIni("[COMPORT]\r\nPortName=ttyUSB3\r\nBaudRate=115200\r\n[QL-UNIT]\r\nRFch____=12\r\n"
-             "RFpw____=20\r\nSysID___=0x12AB\r\n");
+    writeIni(
+        "[COMPORT]\r\nPortName=ttyUSB3\r\nBaudRate=115200\r\n[QL-UNIT]\r\nRFch____=12\r\n"
+        "RFpw____=20\r\nSysID___=0x12AB\r\n");
     TfrmMain& w = start();
     EXPECT_EQ(serial.lastPath, "/dev/ttyUSB3");
     EXPECT_EQ(w.pnlCom->text(), QStringLiteral("ttyUSB3"));
@@ -128,7 +131,8 @@ TEST_F(MainWindowTest, ClockWritesDateAndTimeOnTick) {
     EXPECT_EQ(w.tmClock->interval(), 500);
     EXPECT_TRUE(w.tmClock->isActive());
     w.tmClockTimer();
-    static const QRegularExpression form(QStringLiteral(R"(^\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}$)"));
+    static const QRegularExpression form(
+        QStringLiteral(R"(^\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}$)"));
     EXPECT_TRUE(form.match(w.pnlClock->text()).hasMatch()) << w.pnlClock->text().toStdString();
 }
 

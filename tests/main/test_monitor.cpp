@@ -1,15 +1,14 @@
 // The monitor's commands through the window: Clear, font, Open and Save As with their
 // crossed proposals and failures.
-#include "support/main_window_fixture.h"
-
-#include "main/qt_click_panel.h"
-
 #include <QCheckBox>
 #include <QDir>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+
+#include "main/qt_click_panel.h"
+#include "support/main_window_fixture.h"
 
 namespace {
 
@@ -74,23 +73,54 @@ TEST_F(MonitorTest, OpenAcceptsAnyLineEndAndShowsPath) {
     EXPECT_EQ(window->memoRecv->toPlainText(), QStringLiteral("a\nb\nc"));
 }
 
+// Blank lines at the end of a file are lines like any other: new lines go after them, and
+// the count and the saved file keep them.
+TEST_F(MonitorTest, BlankLastLinesOfAnOpenedFileSurviveNewLines) {
+    const struct {
+        QByteArray file;
+        int lines;
+        QByteArray saved;
+    } cases[] = {
+        {"a\r\n\r\n", 2, "a\r\n\r\nx\r\n"},
+        {"\r\n", 1, "\r\nx\r\n"},
+        {"a\r\n", 1, "a\r\nx\r\n"},
+        {"a", 1, "a\r\nx\r\n"},
+        {"", 0, "x\r\n"},
+    };
+    for (const auto& c : cases) {
+        const QString in = dir.filePath(QStringLiteral("in.Txt"));
+        const QString out = dir.filePath(QStringLiteral("out.Txt"));
+        writeFile(in, c.file);
+        prompts.fileAnswers << in;
+        window->mmOpenClick();
+        EXPECT_EQ(window->monitorLineCount(), c.lines) << c.file.constData();
+        receiveLines({QStringLiteral("x")});
+        EXPECT_EQ(window->monitorLineCount(), c.lines + 1) << c.file.constData();
+        prompts.fileAnswers << out;
+        window->mmSaveClick();
+        EXPECT_EQ(readFile(out), c.saved) << c.file.constData();
+    }
+}
+
 TEST_F(MonitorTest, OpenProposesLastSavedAndSaveProposesLastOpened) {
     const QString a = dir.filePath(QStringLiteral("A.Txt"));
     const QString b = dir.filePath(QStringLiteral("B.Txt"));
     writeFile(a, "x\r\n");
     prompts.fileAnswers << a << b << b << QString() << QString();
-    window->mmOpenClick();   // opens A
-    window->mmSaveClick();   // proposes A, saves B
-    window->mmSaveClick();   // proposes A again, not B
-    window->mmOpenClick();   // proposes B; cancelled
-    ASSERT_EQ(prompts.fileChoices.size(), 4u);
+    window->mmOpenClick();  // opens A
+    window->mmSaveClick();  // proposes A, saves B
+    window->mmSaveClick();  // proposes A again, not B
+    window->mmOpenClick();  // proposes B; cancelled, yet it now holds B
+    window->mmSaveClick();  // so Save As proposes B; cancelled
+    ASSERT_EQ(prompts.fileChoices.size(), 5u);
     EXPECT_EQ(prompts.fileChoices[0].proposedName, QString());
     EXPECT_EQ(prompts.fileChoices[1].proposedName, a);
     EXPECT_EQ(prompts.fileChoices[2].proposedName, a);
     EXPECT_EQ(prompts.fileChoices[3].proposedName, b);
+    EXPECT_EQ(prompts.fileChoices[4].proposedName, b);
     EXPECT_EQ(prompts.fileChoices[0].defaultSuffix, QStringLiteral("Txt"));
-    EXPECT_EQ(prompts.fileChoices[0].filters,
-              (QStringList{QStringLiteral("ﾃｷｽﾄﾌｧｲﾙ (*.Txt)"), QStringLiteral("全てのﾌｧｲﾙ (*.*)")}));
+    EXPECT_EQ(prompts.fileChoices[0].filters, (QStringList{QStringLiteral("ﾃｷｽﾄﾌｧｲﾙ (*.Txt)"),
+                                                           QStringLiteral("全てのﾌｧｲﾙ (*.*)")}));
     EXPECT_EQ(window->sBarPanel1->text(), b) << "a cancelled dialog changes nothing";
 }
 

@@ -1,6 +1,4 @@
 // The send panel driven through its widgets: what reaches the device and the history.
-#include "support/main_window_fixture.h"
-
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -10,6 +8,7 @@
 #include <QTest>
 
 #include "main/qt_click_panel.h"
+#include "support/main_window_fixture.h"
 
 namespace {
 
@@ -108,6 +107,18 @@ TEST_F(SendPanelTest, IdShortcutsAndSrcIdFollowMode) {
     QTest::mouseClick(window->lblSendSrcID, Qt::LeftButton);
     EXPECT_FALSE(window->srcIdFollowMode());
     EXPECT_EQ(window->edtSrcID->text(), QStringLiteral("FF FF FF FF"));
+}
+
+// A double-click is a click and a double-click, not two clicks: the follow mode turns on once.
+TEST_F(SendPanelTest, DoubleClickOnSrcIdLabelTogglesFollowModeOnce) {
+    // What the window system delivers: press, release, press, double-click, release.
+    QTest::mouseClick(window->lblSendSrcID, Qt::LeftButton);
+    QTest::mousePress(window->lblSendSrcID, Qt::LeftButton);
+    QTest::mouseDClick(window->lblSendSrcID, Qt::LeftButton);
+    QTest::mouseRelease(window->lblSendSrcID, Qt::LeftButton);
+    EXPECT_TRUE(window->srcIdFollowMode());
+    QTest::mouseClick(window->lblSendSrcID, Qt::LeftButton);
+    EXPECT_FALSE(window->srcIdFollowMode()) << "the next single click counts again";
 }
 
 TEST_F(SendPanelTest, MsgIdLabelClearsMonitor) {
