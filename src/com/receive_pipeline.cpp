@@ -1,10 +1,10 @@
 #include "com/receive_pipeline.h"
 
+#include <algorithm>
+
 #include "com/port_driver.h"
 #include "com/unit_render.h"
 #include "platform/ticks.h"
-
-#include <algorithm>
 
 ReceivePipeline::ReceivePipeline(const LinkSettings& link, PortDriver& port, const Ticks& ticks,
                                  MonitorView& view, FrameEvents& events)
@@ -17,8 +17,9 @@ void ReceivePipeline::setKeyFrameTargets(KeyFrameTarget* keyPanel, KeyFrameTarge
 
 void ReceivePipeline::restart() {
     m_framing.setMode(delimiterModeFor(m_link.recvDlmt));
-    // A negative timeout in a hand-edited file would wrap to weeks; treat it as 0.
-    m_framing.setTimeoutMs(static_cast<std::uint32_t>(std::max(0, m_link.recvTimeoutMs)));
+    // Taken as unsigned, like the tick differences it is compared with: a hand-edited -1
+    // means units never end by silence, only by their delimiter or size.
+    m_framing.setTimeoutMs(static_cast<std::uint32_t>(m_link.recvTimeoutMs));
     m_framing.restart();
 }
 
@@ -73,11 +74,11 @@ void ReceivePipeline::unitFinished(std::span<const std::uint8_t> unit) {
             m_view.appendLines({oneShotLine(m_oneShot.count(), m_view.clockText(),
                                             m_oneShot.msSinceTimeBase(m_now), text)});
         } else {
-            // Milliseconds since the clock's caption last changed: the fraction of the shown second.
+            // Milliseconds since the clock's caption last changed: the fraction of the shown
+            // second.
             const std::uint32_t since = ticksSince(m_view.clockChangedAt(), m_now);
-            m_view.appendLines({logTimeLine(m_view.clockText(),
-                                            static_cast<int>(std::min<std::uint32_t>(since, 999)),
-                                            text)});
+            m_view.appendLines({logTimeLine(
+                m_view.clockText(), static_cast<int>(std::min<std::uint32_t>(since, 999)), text)});
             m_oneShot.setTimeBase(m_now);
         }
     } else {

@@ -88,7 +88,11 @@ TfrmMain::TfrmMain(AppContext& context, QWidget* parent) : QMainWindow(parent), 
     m_pipeline = std::make_unique<ReceivePipeline>(m_ctx.settings.link, m_ctx.port,
                                                    m_ctx.platform.ticks, *this, *this);
     m_ctx.port.setReceiveHandler(m_pipeline.get());
-    connect(&m_ctx.port, &PortDriver::statusChanged, sBarPanel0, &QLabel::setText);
+    // The port's state is newer than a line count still waiting for the next flush.
+    connect(&m_ctx.port, &PortDriver::statusChanged, this, [this](const QString& text) {
+        m_pendingLineCount.reset();
+        sBarPanel0->setText(text);
+    });
     connect(&m_ctx.port, &PortDriver::connectionShown, this, &TfrmMain::showConnection);
     formCreate();
 }
@@ -784,6 +788,7 @@ int TfrmMain::lineCount() const {
 
 void TfrmMain::clearMonitor() {
     m_pendingLines.clear();
+    m_pendingLineCount.reset();
     m_systemEdit = true;
     memoRecv->clear();
     m_systemEdit = false;

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <cstdint>
 
 CanberraSound::CanberraSound(QStringList searchDirs) : m_dirs(std::move(searchDirs)) {
     if (ca_context_create(&m_context) != CA_SUCCESS) m_context = nullptr;
@@ -34,7 +35,8 @@ QString CanberraSound::findFile(const QString& wavName) const {
 
 QString CanberraSound::themeEventFor(const QString& wavName) {
     const QString n = wavName.toLower();
-    if (n == QLatin1String("chimes.wav")) return QStringLiteral("complete");
+    // Four different events: each sound tells the user something different.
+    if (n == QLatin1String("chimes.wav")) return QStringLiteral("message-new-instant");
     if (n == QLatin1String("tada.wav")) return QStringLiteral("complete");
     if (n == QLatin1String("chord.wav")) return QStringLiteral("dialog-warning");
     if (n == QLatin1String("ding.wav")) return QStringLiteral("message");
@@ -43,13 +45,16 @@ QString CanberraSound::themeEventFor(const QString& wavName) {
 
 void CanberraSound::play(const QString& wavName) {
     if (!m_context) return;
+    // A new sound cuts the one still playing, as the desktop the kit came from does.
+    constexpr std::uint32_t kPlayId = 1;
+    ca_context_cancel(m_context, kPlayId);
     const QString file = findFile(wavName);
     // ca_context_play returns at once; playback runs on libcanberra's own thread.
     if (!file.isEmpty()) {
-        ca_context_play(m_context, 0, CA_PROP_MEDIA_FILENAME, QFile::encodeName(file).constData(),
-                        nullptr);
+        ca_context_play(m_context, kPlayId, CA_PROP_MEDIA_FILENAME,
+                        QFile::encodeName(file).constData(), nullptr);
         return;
     }
-    ca_context_play(m_context, 0, CA_PROP_EVENT_ID, themeEventFor(wavName).toUtf8().constData(),
-                    nullptr);
+    ca_context_play(m_context, kPlayId, CA_PROP_EVENT_ID,
+                    themeEventFor(wavName).toUtf8().constData(), nullptr);
 }

@@ -1,11 +1,5 @@
 #include "rem/frmRem.h"
 
-#include "main/app_context.h"
-#include "main/qt_fonts.h"
-#include "platform/sound.h"
-#include "platform/ticks.h"
-#include "rem/maker_code.h"
-
 #include <QCheckBox>
 #include <QEvent>
 #include <QFrame>
@@ -17,9 +11,14 @@
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QStatusBar>
-
 #include <algorithm>
 #include <utility>
+
+#include "main/app_context.h"
+#include "main/qt_fonts.h"
+#include "platform/sound.h"
+#include "platform/ticks.h"
+#include "rem/maker_code.h"
 
 namespace {
 
@@ -289,10 +288,11 @@ void TfrmRem::btnK01Click(const QPushButton& button) {
 }
 
 void TfrmRem::btnClearClick() {
-    pullControls();
-    clearPanel(m_state);
-    showState();
+    resetLamps();
     sendKey(kClearCode);
+    // Last: a key judged while a port error box was up must not leave the area blue.
+    m_state.blueBackground = false;
+    showState();
 }
 
 void TfrmRem::ckJudgeClick() {
@@ -341,8 +341,14 @@ void TfrmRem::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
 }
 
+void TfrmRem::keyPressEvent(QKeyEvent* event) {
+    // Only the close box closes the panel: a stray Escape must not end the judging.
+    if (event->key() == Qt::Key_Escape) return;
+    QDialog::keyPressEvent(event);
+}
+
 void TfrmRem::hideEvent(QHideEvent* event) {
-    // The close box, Escape and hide() all end here; a minimised desktop does not count.
+    // The close box and hide() end here; a minimised desktop does not count.
     if (!event->spontaneous()) m_openFlag = false;
     QDialog::hideEvent(event);
 }

@@ -1,15 +1,11 @@
 #include "survey/frmSurvey.h"
 
-#include "main/app_context.h"
-#include "main/frmMain.h"
-#include "main/qt_fonts.h"
-#include "platform/sound.h"
-
 #include <QCheckBox>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QHideEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -19,8 +15,12 @@
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QVBoxLayout>
-
 #include <algorithm>
+
+#include "main/app_context.h"
+#include "main/frmMain.h"
+#include "main/qt_fonts.h"
+#include "platform/sound.h"
 
 namespace {
 
@@ -362,8 +362,14 @@ void TfrmSurvey::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
 }
 
+void TfrmSurvey::keyPressEvent(QKeyEvent* event) {
+    // Only the close box and btnClose close the window: a stray Escape must not end a run.
+    if (event->key() == Qt::Key_Escape) return;
+    QDialog::keyPressEvent(event);
+}
+
 void TfrmSurvey::hideEvent(QHideEvent* event) {
-    // The close box, btnClose, Escape and hide() all end here; a minimised desktop does not.
+    // The close box, btnClose and hide() end here; a minimised desktop does not.
     if (!event->spontaneous()) stop();
     QDialog::hideEvent(event);
 }

@@ -1,11 +1,11 @@
 // From bytes to monitor lines: routing, cap, wrap, time stamps and One Shot, without widgets.
+#include <gtest/gtest.h>
+
 #include "com/port_driver.h"
 #include "com/receive_pipeline.h"
 #include "support/fake_platform.h"
-#include "support/test_bytes.h"
 #include "support/fake_serial_device.h"
-
-#include <gtest/gtest.h>
+#include "support/test_bytes.h"
 
 namespace {
 
@@ -23,7 +23,9 @@ public:
     [[nodiscard]] bool logTime() const override { return logTimeOn; }
     [[nodiscard]] bool oneShot() const override { return oneShotOn; }
     [[nodiscard]] bool parameterHexMode() const override { return hexMode; }
-    [[nodiscard]] QString clockText() const override { return QStringLiteral("2026/12/08 10:00:00"); }
+    [[nodiscard]] QString clockText() const override {
+        return QStringLiteral("2026/12/08 10:00:00");
+    }
     [[nodiscard]] std::uint32_t clockChangedAt() const override { return clockAt; }
 
     QStringList lines;
@@ -42,7 +44,8 @@ public:
                          const std::array<std::uint8_t, 4>& src) override {
         ids.emplace_back(dst, src);
     }
-    void applySettingsResponse(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) override {
+    void applySettingsResponse(std::uint8_t a, std::uint8_t b, std::uint8_t c,
+                               std::uint8_t d) override {
         settings.push_back({a, b, c, d});
     }
     std::vector<std::pair<std::array<std::uint8_t, 4>, std::array<std::uint8_t, 4>>> ids;
@@ -203,13 +206,23 @@ TEST_F(ReceivePipelineTest, OneShotShowsEachDeviceOnceUntilReset) {
 
 TEST_F(ReceivePipelineTest, DelimiterAndTimeoutComeFromTheLinkSettingsAtEachStart) {
     link.recvDlmt = QStringLiteral("CR");
-    link.recvTimeoutMs = -5;
+    link.recvTimeoutMs = 0;
     pipeline.restart();
     feed(bytes("410D42"));
     EXPECT_EQ(view.lines, QStringList{QStringLiteral(" 41h 0Dh")});
     now += 1;
     pipeline.received({}, now);
-    EXPECT_EQ(view.lines.size(), 2) << "a negative timeout counts as 0";
+    EXPECT_EQ(view.lines.size(), 2) << "1 ms of silence is more than 0";
+
+    link.recvTimeoutMs = -1;
+    pipeline.restart();
+    feed(bytes("43"));
+    now += 3'600'000;
+    pipeline.received({}, now);
+    EXPECT_EQ(view.lines.size(), 2) << "-1 is the largest unsigned timeout: never by silence";
+    feed(bytes("0D"));
+    ASSERT_EQ(view.lines.size(), 3);
+    EXPECT_EQ(view.lines[2], QStringLiteral(" 43h 0Dh"));
 }
 
 }  // namespace

@@ -40,6 +40,24 @@ TEST_F(MonitorTest, ClearEmptiesMonitorAndLineCount) {
     EXPECT_TRUE(window->memoRecv->toPlainText().isEmpty());
 }
 
+// Line counts wait for the next flush; whatever writes panel 0 after them must not be
+// overwritten by them.
+TEST_F(MonitorTest, LaterPanelTextsWinOverAWaitingLineCount) {
+    window->appendLines({QStringLiteral(" 41h")});
+    window->showLineCount(1);
+    context->port.close();
+    window->flush();
+    EXPECT_EQ(window->sBarPanel0->text(), QStringLiteral("COM1:OFF"));
+    EXPECT_EQ(window->monitorLineCount(), 1) << "the line itself is shown";
+
+    window->appendLines({QStringLiteral(" 42h")});
+    window->showLineCount(2);
+    QTest::mouseClick(window->btnClear, Qt::LeftButton);
+    window->flush();
+    EXPECT_EQ(window->sBarPanel0->text(), QString());
+    EXPECT_EQ(window->monitorLineCount(), 0);
+}
+
 TEST_F(MonitorTest, SaveWritesEveryAppendedLineWithCrLf) {
     receiveLines({QStringLiteral(" 41h"), QStringLiteral(" 42h")});
     receiveLines({QStringLiteral("無し")});

@@ -1,15 +1,6 @@
 // The key panel window offscreen: layout per key count, key presses on the line, the options,
 // received key frames lighting lamps with their sounds and focus, the check run's pause, and
 // key frames arriving over a pty.
-#include "support/main_window_fixture.h"
-
-#include "com/event_wait.h"
-#include "com/unit_render.h"
-#include "platform/linux_serial_device.h"
-#include "platform/pty_pair.h"
-#include "rem/key_layout.h"
-#include "support/pty_master.h"
-
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -21,9 +12,16 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
-
 #include <chrono>
 #include <vector>
+
+#include "com/event_wait.h"
+#include "com/unit_render.h"
+#include "platform/linux_serial_device.h"
+#include "platform/pty_pair.h"
+#include "rem/key_layout.h"
+#include "support/main_window_fixture.h"
+#include "support/pty_master.h"
 
 namespace {
 
@@ -166,6 +164,10 @@ TEST_F(FrmRemTest, Kp18FromTheMenuLaysOutEighteenKeys) {
     EXPECT_EQ(rem->minimumSize(), rem->maximumSize());
     EXPECT_LE((rem->frameGeometry().center() - window->frameGeometry().center()).manhattanLength(),
               1);
+    // Escape does not close the panel: the judging goes on.
+    QTest::keyClick(rem.get(), Qt::Key_Escape);
+    EXPECT_TRUE(rem->isVisible());
+    EXPECT_TRUE(rem->wantsKeyFrames());
     // Centred again at every showing.
     rem->move(0, 0);
     rem->close();
@@ -622,14 +624,11 @@ TEST_F(FrmRemFakeTicksTest, ShortAndGarbledTextsNeverReachALamp) {
 
 class FrmRemPtyTest : public FrmRemTest {
 protected:
-    void SetUp() override {
-        startOnPty();
-    }
+    void SetUp() override { startOnPty(); }
     void send(const QByteArray& bytes) {
         ASSERT_TRUE(ptytest::writeAll(farEnd->masterFd(), {bytes.begin(), bytes.end()}));
     }
     bool waitFor(const std::function<bool()>& done) { return pumpUntil(done, ticks, 3000); }
-
 };
 
 TEST_F(FrmRemPtyTest, KeyFramesFromTheLineLightLampsAndKeysGoOut) {
