@@ -43,8 +43,8 @@ void ReceivePipeline::frameCompleted(const FrameHeaderInfo& header,
 }
 
 void ReceivePipeline::unitFinished(std::span<const std::uint8_t> unit) {
-    // Overflow can coincide with the header parse throwing the unit away.
-    if (unit.empty()) return;
+    // A unit may be empty: overflow can coincide with the header parse throwing the unit
+    // away. It still shows, as an empty line, so that the cut is seen.
     ++m_stats.units;
     m_stats.bytes += unit.size();
     const QString text = m_view.parameterHexMode() ? renderMixed(unit) : renderHex(unit);

@@ -39,7 +39,10 @@ std::optional<QString> QtPrompts::runFileDialog(const FileChoice& choice, bool s
     QFileDialog dialog(m_parent);
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    dialog.setNameFilters(choice.filters);
+    // "*.*" is every file where these filters come from; here it would need a dot in the name.
+    QStringList filters = choice.filters;
+    for (QString& f : filters) f.replace(QStringLiteral("(*.*)"), QStringLiteral("(*)"));
+    dialog.setNameFilters(filters);
     dialog.setDefaultSuffix(choice.defaultSuffix);
     if (!choice.proposedName.isEmpty()) dialog.selectFile(choice.proposedName);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;

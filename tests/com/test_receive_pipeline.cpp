@@ -150,6 +150,15 @@ TEST_F(ReceivePipelineTest, MonitorIsClearedOnceItHoldsMoreThanAThousandLines) {
     EXPECT_EQ(view.status, QStringLiteral("1"));
 }
 
+TEST_F(ReceivePipelineTest, AnOverflowThatEmptiesTheUnitShowsAnEmptyLine) {
+    std::vector<std::uint8_t> b(4095, 0x41);
+    b.push_back(0x0F);
+    b.push_back(0x41);  // the 4097th byte, which also fails the header
+    feed(b);
+    EXPECT_EQ(view.lines, QStringList{QString()});
+    EXPECT_EQ(view.status, QStringLiteral("1"));
+}
+
 TEST_F(ReceivePipelineTest, LongUnitsWrapOnceAtTheLineWidth) {
     link.lineWidth = 16;
     feed(bytes("00112233445566778899"));
