@@ -271,7 +271,10 @@ void TfrmMain::buildSendPanel() {
     // The parameter mode: off sends the text's Shift_JIS bytes, on reads hex byte pairs.
     ckSendHex = named(new QCheckBox(QStringLiteral("Hex"), pnlSend), QStringLiteral("ckSendHex"));
     ckSendHex->setAccessibleName(QStringLiteral("Parameter as hex bytes"));
-    ckSendHex->setToolTip(QStringLiteral("Send the parameter as hex byte pairs (\"01 02 AB\")"));
+    ckSendHex->setToolTip(QStringLiteral(
+        "Send the parameter as hex byte pairs (\"01 02 AB\").\n"
+        "While ticked, the monitor shows payload bytes as text, and the key panel and the "
+        "survey cannot read key frames."));
     grid->addWidget(ckSendHex, 0, 5);
     grid->addWidget(edtMsgID, 1, 1);
     grid->addWidget(edtDstID, 1, 2);
