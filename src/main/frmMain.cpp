@@ -4,7 +4,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
-#include <QFontDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -354,11 +353,7 @@ void TfrmMain::buildMonitorAndStatus() {
                     m_lastLineEnded = false;
             });
     m_runDialog = [](QDialog& dialog) { return dialog.exec(); };
-    m_chooseFont = [this](const QFont& current) -> std::optional<QFont> {
-        bool ok = false;
-        const QFont font = QFontDialog::getFont(&ok, current, this);
-        return ok ? std::optional<QFont>(font) : std::nullopt;
-    };
+    m_chooseFont = [this](const MonitorFont& current) { return chooseMonitorFont(current, this); };
 
     QStatusBar* bar = statusBar();
     bar->setObjectName(QStringLiteral("sBar"));
@@ -696,11 +691,15 @@ void TfrmMain::btnClearClick() {
 
 void TfrmMain::pnlFontDblClick() {
     runHandler(m_ctx.platform.prompts, [this] {
-        const std::optional<QFont> font = m_chooseFont(memoRecv->font());
-        if (!font) return;
+        const std::optional<MonitorFont> chosen =
+            m_chooseFont({memoRecv->font(), memoRecv->palette().color(QPalette::Text)});
+        if (!chosen) return;
         pnlFont->setText(QStringLiteral("Size:") +
-                         QString::number(fontPoints(*font, logicalDpiY())));
-        memoRecv->setFont(*font);
+                         QString::number(fontPoints(chosen->font, logicalDpiY())));
+        memoRecv->setFont(chosen->font);
+        QPalette palette = memoRecv->palette();
+        palette.setColor(QPalette::Text, chosen->colour);
+        memoRecv->setPalette(palette);
     });
 }
 

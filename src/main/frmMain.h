@@ -2,16 +2,15 @@
 // The main window: module configuration strip, send panel, monitor bar, monitor and status
 // bar. It wires controls to the context's settings and port; the logic lives elsewhere.
 
-#include "com/receive_pipeline.h"
-
+#include <QFont>
 #include <QMainWindow>
 #include <QPointer>
-
-#include <QFont>
-
 #include <functional>
 #include <memory>
 #include <optional>
+
+#include "com/receive_pipeline.h"
+#include "main/qt_font_dialog.h"
 
 class AppContext;
 class PortCandidates;
@@ -71,7 +70,7 @@ public:
     void mmSaveClick();
 
     // The font dialog; tests replace it. Returns nothing when the user cancels.
-    using FontChooser = std::function<std::optional<QFont>(const QFont& current)>;
+    using FontChooser = std::function<std::optional<MonitorFont>(const MonitorFont& current)>;
     void setFontChooser(FontChooser chooser) { m_chooseFont = std::move(chooser); }
     // Runs a modal dialog; tests replace it so that nothing blocks.
     using DialogRunner = std::function<int(QDialog& dialog)>;
@@ -189,7 +188,6 @@ private:
     void takeIdEntries();
     void idKeyPress(QLineEdit* box, QChar key);
     void toggleIdBox(QLineEdit* box);
-
 
     AppContext& m_ctx;
     // The peers may be destroyed before this window; QPointer notices.

@@ -1,7 +1,9 @@
 // The monitor's commands through the window: Clear, font, Open and Save As with their
 // crossed proposals and failures.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
+#include <QFontDialog>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -158,18 +160,51 @@ TEST_F(MonitorTest, UnreadableOrUnwritableFilesLeaveMonitorAndPathAlone) {
     EXPECT_EQ(window->sBarPanel1->text(), QStringLiteral("before"));
 }
 
-TEST_F(MonitorTest, FontDialogSetsSizePanelAndMonitorFont) {
+TEST_F(MonitorTest, FontDialogSetsSizePanelMonitorFontAndColour) {
     const QString before = window->pnlFont->text();
-    window->setFontChooser([](const QFont&) { return std::nullopt; });
+    std::optional<MonitorFont> offered;
+    window->setFontChooser([&](const MonitorFont& current) -> std::optional<MonitorFont> {
+        offered = current;
+        return std::nullopt;
+    });
     window->pnlFontDblClick();
     EXPECT_EQ(window->pnlFont->text(), before);
+    ASSERT_TRUE(offered);
+    EXPECT_EQ(offered->font, window->memoRecv->font());
+    EXPECT_EQ(offered->colour, window->memoRecv->palette().color(QPalette::Text));
 
     QFont chosen(QStringLiteral("IPAGothic"));
     chosen.setPointSize(12);
-    window->setFontChooser([&](const QFont&) { return chosen; });
+    window->setFontChooser([&](const MonitorFont&) { return MonitorFont{chosen, Qt::darkBlue}; });
     window->pnlFontDblClick();
     EXPECT_EQ(window->pnlFont->text(), QStringLiteral("Size:12"));
     EXPECT_EQ(window->memoRecv->font().pointSize(), 12);
+    EXPECT_EQ(window->memoRecv->palette().color(QPalette::Text), QColor(Qt::darkBlue));
+
+    // The next dialog starts from what was chosen.
+    window->setFontChooser([&](const MonitorFont& current) -> std::optional<MonitorFont> {
+        offered = current;
+        return std::nullopt;
+    });
+    window->pnlFontDblClick();
+    EXPECT_EQ(offered->colour, QColor(Qt::darkBlue));
+}
+
+// The real dialog: the colour list sits in it, starts at the current colour (a colour outside
+// the sixteen is added as "Custom"), and the choice comes back with the font.
+TEST_F(MonitorTest, FontDialogCarriesAColourList) {
+    QFont font = window->memoRecv->font();
+    for (const QColor start : {QColor(128, 0, 0), QColor(1, 2, 3)}) {
+        std::unique_ptr<QFontDialog> dialog(buildMonitorFontDialog({font, start}, window.get()));
+        auto* colours = dialog->findChild<QComboBox*>(QStringLiteral("cmbFontColour"));
+        ASSERT_NE(colours, nullptr);
+        EXPECT_FALSE(colours->accessibleName().isEmpty());
+        EXPECT_EQ(chosenMonitorFont(*dialog).colour, start);
+        EXPECT_EQ(colours->count(), start == QColor(1, 2, 3) ? 17 : 16);
+        colours->setCurrentIndex(colours->findText(QStringLiteral("Navy")));
+        EXPECT_EQ(chosenMonitorFont(*dialog).colour, QColor(0, 0, 128));
+        EXPECT_EQ(chosenMonitorFont(*dialog).font.family(), dialog->currentFont().family());
+    }
 }
 
 }  // namespace

@@ -1,27 +1,29 @@
 // Makes the README's pictures: the real windows, talking to orlin-sim, saved as PNG files.
 // Run by `./dev screenshots` under a virtual display so the pictures stay current.
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFontDialog>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+#include <memory>
+
 #include "com/frmCom.h"
 #include "main/app_context.h"
 #include "main/frmMain.h"
+#include "main/qt_font_dialog.h"
 #include "platform/linux_serial_device.h"
 #include "platform/qt_prompts.h"
 #include "platform/sound.h"
 #include "platform/ticks.h"
 #include "rem/frmRem.h"
 #include "survey/frmSurvey.h"
-
-#include <QApplication>
-#include <QComboBox>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QPlainTextEdit>
-#include <QProcess>
-#include <QPushButton>
-#include <QTemporaryDir>
-#include <QTimer>
-
-#include <cstdio>
 
 namespace {
 
@@ -43,15 +45,16 @@ bool save(QWidget& w, const QString& path) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs/screenshots");
+    const QString out =
+        argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs/screenshots");
     QDir().mkpath(out);
 
     QProcess sim;
     sim.start(QStringLiteral(ORLIN_SIM_BIN),
               {QStringLiteral("--transmitters"), QStringLiteral("12"), QStringLiteral("--rate"),
-               QStringLiteral("6"), QStringLiteral("--random"), QStringLiteral("--seed"), QStringLiteral("3"),
-               QStringLiteral("--sysid"), QStringLiteral("0x12AB"), QStringLiteral("--proid"),
-               QStringLiteral("0x8341")});
+               QStringLiteral("6"), QStringLiteral("--random"), QStringLiteral("--seed"),
+               QStringLiteral("3"), QStringLiteral("--sysid"), QStringLiteral("0x12AB"),
+               QStringLiteral("--proid"), QStringLiteral("0x8341")});
     if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000)) return 1;
     const QByteArray pty = sim.readLine().trimmed();
 
@@ -65,7 +68,10 @@ int main(int argc, char** argv) {
     SteadyTicks ticks;
     QtPrompts prompts;
     NullSound sound;
-    AppContext context({serial, ticks, prompts, sound,
+    AppContext context({serial,
+                        ticks,
+                        prompts,
+                        sound,
                         {dir.filePath(QStringLiteral("norvale-term")), QDate::currentDate()}});
     TfrmMain frmMain(context);
     TfrmRem frmRem(context, &frmMain);
@@ -81,9 +87,18 @@ int main(int argc, char** argv) {
     bool ok = save(frmMain, out + QStringLiteral("/main-window.png"));
 
     {
-        TfrmCom dialog(context, nullptr, [] {}, &frmMain);
+        TfrmCom dialog(
+            context, nullptr, [] {}, &frmMain);
         dialog.show();
         ok = save(dialog, out + QStringLiteral("/port-settings.png")) && ok;
+    }
+
+    {
+        const std::unique_ptr<QFontDialog> dialog(
+            buildMonitorFontDialog({frmMain.memoRecv->font(), QColor(0, 0, 128)}, &frmMain));
+        dialog->show();
+        settle(300);
+        ok = save(*dialog, out + QStringLiteral("/font-dialog.png")) && ok;
     }
 
     frmRem.setKeyCount(18);
