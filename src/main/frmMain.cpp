@@ -111,6 +111,7 @@ void TfrmMain::setPeerWindows(TfrmRem* rem, TfrmSurvey* survey) {
 }
 
 void TfrmMain::buildMenus() {
+    menuBar()->setObjectName(QStringLiteral("MainMenu1"));
     mmFile = menuBar()->addMenu(QStringLiteral("ﾌｧｲﾙ (&File)"));
     mmFile->setObjectName(QStringLiteral("mmFile"));
     mmOpen = named(mmFile->addAction(QStringLiteral("開く (&Open)")), QStringLiteral("mmOpen"));
@@ -132,6 +133,7 @@ void TfrmMain::buildMenus() {
     mmOption->menuAction()->setVisible(false);
     mmRem = mmOption->addMenu(QStringLiteral("Remocon Panel"));
     mmRem->setObjectName(QStringLiteral("mmRem"));
+    mmRem->menuAction()->setObjectName(QStringLiteral("mmRem"));
     for (int keys : {2, 4, 8, 18, 27, 32, 48, 70}) {
         const QString caption = QStringLiteral("Kp%1").arg(keys, 2, 10, QLatin1Char('0'));
         QAction* a = named(mmRem->addAction(caption), QStringLiteral("mm") + caption);
@@ -194,11 +196,13 @@ void TfrmMain::buildTopPanel() {
 
     pnlSysID = new ClickPanel(QStringLiteral("pnlSysID"), pnlTop);
     pnlSysID->setGeometry(390, 28, 110, 22);
+    pnlSysID->setAccessibleName(QStringLiteral("SysID"));
     pnlSysID->hide();
     edtSysID = edit(QStringLiteral("edtSysID"), QStringLiteral("SysID"), {}, pnlSysID);
     edtSysID->setGeometry(40, 1, 68, 20);
     pnlProID = new ClickPanel(QStringLiteral("pnlProID"), pnlTop);
     pnlProID->setGeometry(504, 28, 110, 22);
+    pnlProID->setAccessibleName(QStringLiteral("ProID"));
     pnlProID->hide();
     edtProID = edit(QStringLiteral("edtProID"), QStringLiteral("ProID"), {}, pnlProID);
     edtProID->setGeometry(40, 1, 68, 20);

@@ -6,10 +6,14 @@
 namespace {
 QMessageBox::Icon boxIconFor(Prompts::Icon icon) {
     switch (icon) {
-        case Prompts::Icon::None: return QMessageBox::NoIcon;
-        case Prompts::Icon::Information: return QMessageBox::Information;
-        case Prompts::Icon::Warning: return QMessageBox::Warning;
-        case Prompts::Icon::Error: return QMessageBox::Critical;
+        case Prompts::Icon::None:
+            return QMessageBox::NoIcon;
+        case Prompts::Icon::Information:
+            return QMessageBox::Information;
+        case Prompts::Icon::Warning:
+            return QMessageBox::Warning;
+        case Prompts::Icon::Error:
+            return QMessageBox::Critical;
     }
     return QMessageBox::NoIcon;
 }
@@ -37,6 +41,7 @@ std::optional<QString> QtPrompts::saveFileName(const FileChoice& choice) {
 
 std::optional<QString> QtPrompts::runFileDialog(const FileChoice& choice, bool save) {
     QFileDialog dialog(m_parent);
+    dialog.setObjectName(save ? QStringLiteral("dlgSave") : QStringLiteral("dlgOpen"));
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     // "*.*" is every file where these filters come from; here it would need a dot in the name.

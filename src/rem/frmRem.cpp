@@ -138,7 +138,7 @@ void TfrmRem::buildOptionStrip() {
 void TfrmRem::buildStatusBar() {
     sBar = named(new QStatusBar(this), QStringLiteral("sBar"));
     sBar->setSizeGripEnabled(false);
-    sBar->setAccessibleName(QStringLiteral("Status"));
+    sBar->setAccessibleName(QStringLiteral("Status bar"));
     // The panels are placed by hand: the bar's own layout wants more than its 19 pixels.
     sBarPanel0 = named(new QLabel(sBar), QStringLiteral("sBarPanel0"));
     sBarPanel0->setAccessibleName(QStringLiteral("Status"));
