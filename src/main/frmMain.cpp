@@ -271,6 +271,9 @@ void TfrmMain::buildSendPanel() {
     cmbSend = dropDown(QStringLiteral("cmbSend"), QStringLiteral("Parameter"), pnlSend);
     cmbSend->setEditable(true);
     cmbSend->setInsertPolicy(QComboBox::NoInsert);
+    // The parameter goes out as typed: no inline completion from the history, and no
+    // case-blind swap for a history item when the editing ends.
+    cmbSend->setCompleter(nullptr);
     // The parameter mode: off sends the text's Shift_JIS bytes, on reads hex byte pairs.
     ckSendHex = named(new QCheckBox(QStringLiteral("Hex"), pnlSend), QStringLiteral("ckSendHex"));
     ckSendHex->setAccessibleName(QStringLiteral("Parameter as hex bytes"));
@@ -289,6 +292,8 @@ void TfrmMain::buildSendPanel() {
     connect(lblSendMsgID, &ClickPanel::clicked, this, &TfrmMain::btnClearClick);
     connect(lblSendDstID, &ClickPanel::doubleClicked, this, &TfrmMain::lblSendDstIDDblClick);
     connect(lblSendSrcID, &ClickPanel::clicked, this, &TfrmMain::lblSendSrcIDClick);
+    // A keyboard's Enter reaches the combo box, which hands it on to its line edit directly.
+    cmbSend->installEventFilter(this);
     cmbSend->lineEdit()->installEventFilter(this);
 }
 
@@ -846,7 +851,7 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
-            if (watched == cmbSend->lineEdit()) {
+            if (watched == cmbSend || watched == cmbSend->lineEdit()) {
                 cmbSendKeyPress(QChar(13));
                 return true;
             }

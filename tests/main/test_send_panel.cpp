@@ -1,4 +1,5 @@
 // The send panel driven through its widgets: what reaches the device and the history.
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -48,6 +49,22 @@ TEST_F(SendPanelTest, HistoryKeepsDistinctTextsInOrderOfFirstSending) {
     EXPECT_EQ(serial.writes.size(), 12u);
 }
 
+// Typed as a user types: keys go to whichever widget has the focus, and clicking Send takes
+// the focus from the parameter box, which ends its editing.
+TEST_F(SendPanelTest, TypedTextsDifferingInCaseAreSentAsTypedAndKeptApart) {
+    window->cmbSend->setFocus();
+    for (const char* text : {"ab", "AB", "Ab"}) {
+        window->cmbSend->setFocus();
+        window->cmbSend->lineEdit()->selectAll();
+        QTest::keyClicks(QApplication::focusWidget(), QString::fromLatin1(text));
+        QTest::mouseClick(window->btnSend, Qt::LeftButton);
+        ASSERT_FALSE(serial.writes.empty());
+        EXPECT_EQ(serial.writes.back(), QByteArray(text));
+    }
+    EXPECT_EQ(history(),
+              (QStringList{QStringLiteral("ab"), QStringLiteral("AB"), QStringLiteral("Ab")}));
+}
+
 TEST_F(SendPanelTest, MalformedIdShowsConversionErrorSendsNothingKeepsHistory) {
     window->edtDstID->setText(QStringLiteral("FF FF FF GG"));
     send(QStringLiteral("x"));
@@ -78,13 +95,15 @@ TEST_F(SendPanelTest, HexModeAndUnencodableText) {
 
 TEST_F(SendPanelTest, EnterMovesFocusToSendWithoutSending) {
     window->cmbSend->setFocus();
-    window->cmbSend->setEditText(QStringLiteral("hello"));
-    QTest::keyClick(window->cmbSend->lineEdit(), Qt::Key_Return);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("hello"));
+    // Enter goes where a keyboard sends it: to the focus widget, not to the inner line edit.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     EXPECT_TRUE(serial.writes.empty());
     EXPECT_TRUE(history().isEmpty());
     EXPECT_TRUE(window->btnSend->hasFocus());
-    QTest::keyClick(window->btnSend, Qt::Key_Return);
-    EXPECT_EQ(serial.writes.size(), 2u);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    ASSERT_EQ(serial.writes.size(), 2u);
+    EXPECT_EQ(serial.writes[1], QByteArray("hello"));
 }
 
 TEST_F(SendPanelTest, IdShortcutsAndSrcIdFollowMode) {
