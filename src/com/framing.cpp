@@ -91,7 +91,10 @@ bool Framing::advanceParse(std::uint8_t b, FramingSink& sink) {
             }
             break;
         case 2:
-            if (asSigned(b) < kLengthLimit) {
+            if (m_longFrames) {
+                m_expectedLength = b;
+                m_step = 3;
+            } else if (asSigned(b) < kLengthLimit) {
                 m_expectedLength = asSigned(b);
                 m_step = 3;
             } else {

@@ -53,6 +53,9 @@ public:
     void setMode(DelimiterMode mode) { m_mode = mode; }
     [[nodiscard]] DelimiterMode mode() const { return m_mode; }
     void setTimeoutMs(std::uint32_t ms) { m_timeoutMs = ms; }
+    // The terminal takes only frames shorter than 73 bytes from the module; the module itself
+    // takes the terminal's longer ones (up to 13 + 82 bytes), with the length byte unsigned.
+    void setAcceptsLongFrames(bool on) { m_longFrames = on; }
 
     // A new connection: drops any pending unit and starts the frame parse afresh. The IDs of
     // the last frame are kept; they describe the last frame seen, whatever the connection.
@@ -89,6 +92,7 @@ private:
 
     DelimiterMode m_mode = DelimiterMode::None;
     std::uint32_t m_timeoutMs = 100;
+    bool m_longFrames = false;
 
     std::array<std::uint8_t, kBufferSize> m_unit{};
     int m_length = 0;

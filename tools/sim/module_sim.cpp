@@ -44,6 +44,7 @@ ModuleSim::ModuleSim(const ModuleConfig& config) : m_id(config.id) {
     m_settings.sysId = config.sysId;
     m_settings.proId = config.proId;
     m_framing.setMode(DelimiterMode::None);
+    m_framing.setAcceptsLongFrames(true);
     m_framing.setTimeoutMs(config.timeoutMs);
 }
 
