@@ -17,6 +17,7 @@
 #include "com/profile_text.h"
 #include "main/app_context.h"
 #include "main/handler_guard.h"
+#include "main/qt_combo_habits.h"
 #include "main/qt_fonts.h"
 #include "platform/port_candidates.h"
 #include "rem/frame_format.h"
@@ -42,6 +43,8 @@ QComboBox* combo(const QString& name, const QStringList& items, QLabel* caption,
     auto* c = named(new QComboBox(parent), name);
     c->setEditable(true);
     c->setInsertPolicy(QComboBox::NoInsert);
+    keepTypedText(c);
+    wheelOnlyWithFocus(c);
     c->addItems(items);
     c->setAccessibleName(caption->text());
     caption->setBuddy(c);
@@ -113,6 +116,8 @@ void TfrmCom::buildControls() {
     cmbPort = named(new QComboBox(gbxParam), QStringLiteral("cmbPort"));
     cmbPort->setEditable(true);
     cmbPort->setInsertPolicy(QComboBox::NoInsert);
+    keepTypedText(cmbPort);
+    wheelOnlyWithFocus(cmbPort);
     cmbPort->setAccessibleName(btnPort->text());
     cmbPort->setGeometry(76, 20, 86, 22);
     // A bare device name fits the box; a longer path is in the tooltip too.

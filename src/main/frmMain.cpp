@@ -31,6 +31,7 @@
 #include "main/module_model.h"
 #include "main/monitor_file.h"
 #include "main/qt_click_panel.h"
+#include "main/qt_combo_habits.h"
 #include "main/qt_fonts.h"
 #include "platform/ticks.h"
 #include "rem/frmRem.h"
@@ -47,6 +48,7 @@ W* named(W* widget, const QString& name) {
 QComboBox* dropDown(const QString& name, const QString& accessible, QWidget* parent) {
     auto* c = named(new QComboBox(parent), name);
     c->setAccessibleName(accessible);
+    wheelOnlyWithFocus(c);
     return c;
 }
 
@@ -273,7 +275,7 @@ void TfrmMain::buildSendPanel() {
     cmbSend->setInsertPolicy(QComboBox::NoInsert);
     // The parameter goes out as typed: no inline completion from the history, and no
     // case-blind swap for a history item when the editing ends.
-    cmbSend->setCompleter(nullptr);
+    keepTypedText(cmbSend);
     // The parameter mode: off sends the text's Shift_JIS bytes, on reads hex byte pairs.
     ckSendHex = named(new QCheckBox(QStringLiteral("Hex"), pnlSend), QStringLiteral("ckSendHex"));
     ckSendHex->setAccessibleName(QStringLiteral("Parameter as hex bytes"));
@@ -826,9 +828,11 @@ void TfrmMain::flush() {
         if (m_lastLineEnded || (!doc->isEmpty() && doc->lastBlock().length() > 1))
             text.prepend(u'\n');
         m_systemEdit = true;
-        cursor.beginEditBlock();
+        // Received lines are not the user's edits: Undo must not take them away. As with the
+        // desktop's edit control, adding them ends what could be undone.
+        doc->setUndoRedoEnabled(false);
         cursor.insertText(text);
-        cursor.endEditBlock();
+        doc->setUndoRedoEnabled(true);
         m_systemEdit = false;
         m_lastLineEnded = true;
         m_pendingLines.clear();

@@ -342,8 +342,12 @@ void TfrmRem::showEvent(QShowEvent* event) {
 }
 
 void TfrmRem::keyPressEvent(QKeyEvent* event) {
-    // Only the close box closes the panel: a stray Escape must not end the judging.
-    if (event->key() == Qt::Key_Escape) return;
+    // Only the close box closes the panel: a stray Escape must not end the judging. Enter
+    // that no control took (on a check box, say) must not press a default key button: keys
+    // are sent only by clicks on them.
+    if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return ||
+        event->key() == Qt::Key_Enter)
+        return;
     QDialog::keyPressEvent(event);
 }
 

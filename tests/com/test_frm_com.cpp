@@ -18,6 +18,7 @@
 #include <QStyleOptionComboBox>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 #include <functional>
 #include <memory>
 
@@ -215,6 +216,33 @@ TEST_F(FrmComTest, EveryCaptionAndItemFitsItsControl) {
                     << box->objectName().toStdString() << ": " << item.toStdString();
             }
         }
+        d.reject();
+    });
+}
+
+// Typed as a user types, with the keys going to the focus widget and Tab ending the edit:
+// the texts stay as typed (no case-blind swap for an item), and the wheel over a box without
+// the focus changes nothing.
+TEST_F(FrmComTest, TypedTextsStayAsTypedAndTheWheelNeedsTheFocus) {
+    start();
+    runCommand([&](TfrmCom& d) {
+        d.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+        for (const auto& [box, text] :
+             {std::pair{d.cmbParity, "odd"}, std::pair{d.cmbRecvDlmt, "cr"},
+              std::pair{d.cmbBound, "5600"}}) {
+            box->setFocus();
+            box->lineEdit()->selectAll();
+            QTest::keyClicks(QApplication::focusWidget(), QString::fromLatin1(text));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            EXPECT_EQ(box->currentText(), QString::fromLatin1(text));
+        }
+        d.cmbPort->setFocus();
+        const QString before = d.cmbStopBit->currentText();
+        QWheelEvent wheel(QPointF(5, 5), d.cmbStopBit->mapToGlobal(QPointF(5, 5)), QPoint(),
+                          QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(d.cmbStopBit, &wheel);
+        EXPECT_EQ(d.cmbStopBit->currentText(), before);
         d.reject();
     });
 }

@@ -1,5 +1,6 @@
 // The monitor's commands through the window: Clear, font, Open and Save As with their
 // crossed proposals and failures.
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -8,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTextCursor>
 
 #include "main/qt_click_panel.h"
 #include "support/main_window_fixture.h"
@@ -58,6 +60,21 @@ TEST_F(MonitorTest, LaterPanelTextsWinOverAWaitingLineCount) {
     window->flush();
     EXPECT_EQ(window->sBarPanel0->text(), QString());
     EXPECT_EQ(window->monitorLineCount(), 0);
+}
+
+// Undo takes back what the user typed, never the lines that came in since.
+TEST_F(MonitorTest, UndoNeverRemovesReceivedLines) {
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    receiveLines({QStringLiteral(" 41h")});
+    window->memoRecv->setFocus();
+    window->memoRecv->moveCursor(QTextCursor::End);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral(" note"));
+    receiveLines({QStringLiteral(" 42h")});
+    for (int i = 0; i < 3; ++i) QTest::keySequence(QApplication::focusWidget(), QKeySequence::Undo);
+    EXPECT_TRUE(window->memoRecv->toPlainText().endsWith(QStringLiteral(" 42h")))
+        << window->memoRecv->toPlainText().toStdString();
 }
 
 TEST_F(MonitorTest, SaveWritesEveryAppendedLineWithCrLf) {

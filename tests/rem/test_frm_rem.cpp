@@ -281,12 +281,20 @@ TEST_F(FrmRemTest, MakerCodeFieldDecidesWhatIsSent) {
     EXPECT_EQ(w[1].toHex(' '), QByteArray("ff 41 00 00 01 fe"));
 
     // Enter presses a focused key button, but Enter in the field is no key press.
+    rem->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(rem.get()));
     rem->ckAutoFocus->setChecked(false);
     button(4)->setFocus();
     QTest::keyClick(button(4), Qt::Key_Return);
     EXPECT_EQ(takeWrites().size(), 2U);
     rem->edtMakerCode->setFocus();
-    QTest::keyClick(rem->edtMakerCode, Qt::Key_Return);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_TRUE(takeWrites().empty());
+    // Nor on a check box: the dialog's default button would be key 1.
+    QTest::mouseClick(rem->ckSound, Qt::LeftButton);
+    rem->ckSound->setFocus();
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter})
+        QTest::keyClick(QApplication::focusWidget(), key);
     EXPECT_TRUE(takeWrites().empty());
 }
 
