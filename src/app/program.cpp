@@ -69,7 +69,11 @@ int runProgram(int argc, char** argv, const ProgramSeams& seams) {
         if (seams.started) seams.started(frmMain);
         return QApplication::exec();
     } catch (const std::exception& e) {
-        QMessageBox::critical(nullptr, AppContext::kAppTitle, QString::fromLocal8Bit(e.what()));
+        const QString text = QString::fromLocal8Bit(e.what());
+        if (seams.prompts)
+            seams.prompts->message(AppContext::kAppTitle, text, Prompts::Icon::Error);
+        else
+            QMessageBox::critical(nullptr, AppContext::kAppTitle, text);
         return 0;
     }
 }

@@ -296,6 +296,7 @@ void TfrmCom::reject() {
     // A search runs to its end and reports what it found; the Cancel takes effect after it.
     if (m_search) {
         m_rejectWhenSearchEnds = true;
+        btnCancel->setEnabled(false);  // taken; the dialog closes when the search ends
         return;
     }
     QDialog::reject();

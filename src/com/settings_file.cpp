@@ -249,8 +249,10 @@ bool replaceFileContents(const QString& path, QByteArrayView data) {
     const bool exists = ::stat(target.constData(), &st) == 0;
     if (exists && !S_ISREG(st.st_mode)) return false;
     if (!exists && errno != ENOENT) return false;
-    // A file the user made read-only stays as it is, though the folder would allow a rename.
-    if (exists && ::access(target.constData(), W_OK) != 0) return false;
+    // A file the user made read-only stays as it is, though the folder would allow a rename;
+    // also for root (sudo to reach a port), whom access() would let write anything.
+    if (exists && (::access(target.constData(), W_OK) != 0 || (st.st_mode & 0222) == 0))
+        return false;
 
     TempFile temp;
     if (!temp.create(target, exists ? 0600 : 0666)) return false;

@@ -90,7 +90,7 @@ TfrmMain::TfrmMain(AppContext& context, QWidget* parent) : QMainWindow(parent), 
                                                    m_ctx.platform.ticks, *this, *this);
     m_ctx.port.setReceiveHandler(m_pipeline.get());
     // The port's state is newer than a line count still waiting for the next flush.
-    connect(&m_ctx.port, &PortDriver::statusChanged, this, [this](const QString& text) {
+    connect(&m_ctx.port, &PortDriver::statusChanged, sBarPanel0, [this](const QString& text) {
         m_pendingLineCount.reset();
         sBarPanel0->setText(text);
     });
@@ -391,7 +391,9 @@ void TfrmMain::buildMonitorAndStatus() {
 }
 
 void TfrmMain::centreOnScreen() {
-    const QRect area = screen()->availableGeometry();
+    const QScreen* where = screen();
+    if (where == nullptr) return;  // no screen attached: the window system places it
+    const QRect area = where->availableGeometry();
     QRect frame(QPoint(), size());
     frame.moveCenter(area.center());
     // A screen smaller than the window keeps the title bar reachable.

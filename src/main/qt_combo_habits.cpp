@@ -5,7 +5,6 @@
 
 namespace {
 
-// One filter for every box; it holds no state.
 class WheelGuard final : public QObject {
 public:
     using QObject::QObject;
@@ -27,7 +26,6 @@ protected:
 void keepTypedText(QComboBox* box) { box->setCompleter(nullptr); }
 
 void wheelOnlyWithFocus(QComboBox* box) {
-    static WheelGuard* guard = new WheelGuard;  // lives as long as the program
     box->setFocusPolicy(Qt::StrongFocus);
-    box->installEventFilter(guard);
+    box->installEventFilter(new WheelGuard(box));  // owned by the box
 }

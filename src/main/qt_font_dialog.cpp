@@ -97,7 +97,7 @@ QFontDialog* buildMonitorFontDialog(const MonitorFont& current, QWidget* parent)
         effects->layout()->addWidget(label);
         effects->layout()->addWidget(colours);
     } else if (auto* grid = qobject_cast<QGridLayout*>(dialog->layout())) {
-        // Under the effects, above the buttons.
+        // A layout without the effects group: at the bottom, under the buttons.
         grid->addWidget(label, grid->rowCount(), 0);
         grid->addWidget(colours, grid->rowCount(), 0);
     }

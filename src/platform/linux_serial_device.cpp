@@ -210,19 +210,25 @@ SerialError LinuxSerialDevice::open(const std::string& devicePath, const LinePar
 }
 
 void LinuxSerialDevice::configureLine(const LineParams& params) {
+    m_requested = {};
+    m_applied = {};
     termios2 before{};
     if (ioctlRetrying(m_fd.get(), TCGETS2, &before) != 0) return;
-    termios2 wanted = rawLine(before, params);
+    const termios2 wanted = rawLine(before, params);
     m_requested = paramsOf(wanted);
-    if (ioctlRetrying(m_fd.get(), TCSETS2, &wanted) != 0) {
-        // Refused as a whole, most likely for the rate: the line must still be raw, or the
-        // tty layer would echo the module's bytes back to it and hold them for a line end.
-        termios2 rawOnly = wanted;
-        rawOnly.c_cflag =
-            (wanted.c_cflag & ~(CBAUD | CIBAUD)) | (before.c_cflag & (CBAUD | CIBAUD));
-        rawOnly.c_ispeed = before.c_ispeed;
-        rawOnly.c_ospeed = before.c_ospeed;
-        static_cast<void>(ioctlRetrying(m_fd.get(), TCSETS2, &rawOnly));
+    // A refusal is taken step by step: first the rate is given up, then every control flag.
+    // The line must end up raw whatever else is refused, or the tty layer would echo the
+    // module's bytes back to it and hold them back for a line end.
+    termios2 oldRate = wanted;
+    oldRate.c_cflag = (wanted.c_cflag & ~(CBAUD | CIBAUD)) | (before.c_cflag & (CBAUD | CIBAUD));
+    oldRate.c_ispeed = before.c_ispeed;
+    oldRate.c_ospeed = before.c_ospeed;
+    termios2 rawOnly = wanted;
+    rawOnly.c_cflag = before.c_cflag | CLOCAL | CREAD;
+    rawOnly.c_ispeed = before.c_ispeed;
+    rawOnly.c_ospeed = before.c_ospeed;
+    for (termios2 attempt : {wanted, oldRate, rawOnly}) {
+        if (ioctlRetrying(m_fd.get(), TCSETS2, &attempt) == 0) break;
     }
     termios2 taken{};
     if (ioctlRetrying(m_fd.get(), TCGETS2, &taken) == 0) m_applied = paramsOf(taken);

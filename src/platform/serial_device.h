@@ -39,7 +39,8 @@ class SerialDevice {
 public:
     virtual ~SerialDevice() = default;
 
-    // Opens exclusively, sets raw mode and the line parameters, DTR off and RTS on.
+    // Opens exclusively, sets raw mode and the line parameters, DTR off and RTS on. Once the
+    // device itself is open, settings the driver refuses do not make the open fail.
     virtual SerialError open(const std::string& devicePath, const LineParams& params) = 0;
     // Drops DTR, then RTS, then releases the device. Harmless when closed.
     virtual void close() = 0;

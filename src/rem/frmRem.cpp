@@ -127,7 +127,6 @@ void TfrmRem::buildOptionStrip() {
     edtMakerCode = named(new QLineEdit(pnlClear), QStringLiteral("edtMakerCode"));
     edtMakerCode->setAccessibleName(QStringLiteral("Maker code"));
     edtMakerCode->setGeometry(kMakerFieldLeft, 44, 186, 21);
-    edtMakerCode->installEventFilter(this);
 
     connect(btnClear, &QPushButton::clicked, this, &TfrmRem::btnClearClick);
     // toggled fires for the user's clicks and for every setChecked that changes the box.
@@ -358,11 +357,6 @@ void TfrmRem::hideEvent(QHideEvent* event) {
 }
 
 bool TfrmRem::eventFilter(QObject* watched, QEvent* event) {
-    // Enter in the maker code field would reach the dialog and press the default key button.
-    if (watched == edtMakerCode && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        return key == Qt::Key_Return || key == Qt::Key_Enter;
-    }
     if (event->type() == QEvent::MouseButtonDblClick &&
         (watched == sBar || watched == sBarPanel0 || watched == sBarPanel1)) {
         sBarDblClick();

@@ -104,6 +104,8 @@ TEST_F(ProgramTest, TerminationSignalsSaveSettingsAndExitCleanly) {
 // SIGTERM while the port search waits for an answer on its first port: the search ends at
 // once, the program exits 0 without a message, the next port is never probed, and the settings
 // saved are the search's own outcome (the last port that opened) with the line as it was.
+// The signal goes out as soon as the probe arrives, well inside the 500 ms wait; only a stall
+// of the test process longer than that would let the search reach the second port.
 TEST_F(ProgramTest, TerminationSignalDuringAPortSearchSavesAndExitsCleanly) {
     std::string error;
     auto first = PtyPair::create(&error);

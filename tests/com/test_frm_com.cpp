@@ -698,6 +698,7 @@ TEST_F(PortSearchWindowTest, CancelDuringASearchTakesEffectWhenTheSearchHasEnded
                 if (way == 1) d.close();
                 if (way == 2) QTest::keyClick(&d, Qt::Key_Escape);
                 visibleAfterCancel = d.isVisible();
+                EXPECT_FALSE(d.btnCancel->isEnabled()) << "the Cancel is taken";
             });
             QTest::mouseClick(d.btnPort, Qt::LeftButton);
             EXPECT_FALSE(d.searching());

@@ -42,6 +42,7 @@ void startSearchWhenDialogShows(TfrmMain& window) {
     QObject::connect(poll, &QTimer::timeout, &window, [&window, poll] {
         auto* dialog = window.findChild<TfrmCom*>();
         if (!dialog || !dialog->isVisible()) return;
+        poll->stop();
         poll->deleteLater();
         dialog->btnPort->click();
     });

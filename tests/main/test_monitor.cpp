@@ -5,7 +5,10 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFontDialog>
+#include <QFontInfo>
+#include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -207,20 +210,28 @@ TEST_F(MonitorTest, FontDialogSetsSizePanelMonitorFontAndColour) {
     EXPECT_EQ(offered->colour, QColor(Qt::darkBlue));
 }
 
-// The real dialog: the colour list sits in it, starts at the current colour (a colour outside
-// the sixteen is added as "Custom"), and the choice comes back with the font.
+// The real dialog: it opens on the face the monitor really uses, the colour list sits in its
+// effects group and starts at the current colour (one outside the sixteen is added as
+// "Custom"), the sample shows the colour chosen, and the choice comes back with the font.
 TEST_F(MonitorTest, FontDialogCarriesAColourList) {
-    QFont font = window->memoRecv->font();
+    const QFont font = window->memoRecv->font();
     for (const QColor start : {QColor(128, 0, 0), QColor(1, 2, 3)}) {
         std::unique_ptr<QFontDialog> dialog(buildMonitorFontDialog({font, start}, window.get()));
+        EXPECT_EQ(dialog->currentFont().family(), QFontInfo(font).family());
         auto* colours = dialog->findChild<QComboBox*>(QStringLiteral("cmbFontColour"));
         ASSERT_NE(colours, nullptr);
+        auto* group = qobject_cast<QGroupBox*>(colours->parentWidget());
+        ASSERT_NE(group, nullptr) << "in the effects group";
+        EXPECT_FALSE(group->findChildren<QCheckBox*>().isEmpty());
         EXPECT_FALSE(colours->accessibleName().isEmpty());
         EXPECT_EQ(chosenMonitorFont(*dialog).colour, start);
         EXPECT_EQ(colours->count(), start == QColor(1, 2, 3) ? 17 : 16);
         colours->setCurrentIndex(colours->findText(QStringLiteral("Navy")));
         EXPECT_EQ(chosenMonitorFont(*dialog).colour, QColor(0, 0, 128));
-        EXPECT_EQ(chosenMonitorFont(*dialog).font.family(), dialog->currentFont().family());
+        bool sampleFollows = false;
+        for (const QLineEdit* e : dialog->findChildren<QLineEdit*>())
+            sampleFollows |= e->palette().color(QPalette::Text) == QColor(0, 0, 128);
+        EXPECT_TRUE(sampleFollows);
     }
 }
 
