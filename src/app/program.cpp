@@ -7,6 +7,7 @@
 
 #include "main/app_context.h"
 #include "main/frmMain.h"
+#include "main/qt_label_accessibility.h"
 #include "platform/canberra_sound.h"
 #include "platform/executable_info.h"
 #include "platform/linux_serial_device.h"
@@ -38,6 +39,7 @@ int runProgram(int argc, char** argv, const ProgramSeams& seams) {
     SingleInstance instance(AppContext::kAppTitle);
     if (instance.notifyRunning()) return 0;
     instance.listen();
+    installLabelAccessibility();
     // No display name: Qt would append it to every window title.
     QApplication::setApplicationName(AppContext::kAppTitle);
     QApplication::setQuitOnLastWindowClosed(false);

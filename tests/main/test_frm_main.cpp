@@ -1,6 +1,7 @@
 // The main window offscreen: start-up states, the connect toggle, the clock, shutdown.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -38,6 +39,12 @@ TEST_F(MainWindowTest, StartupWithoutSettingsFileOpensDefaultPortAndFillsControl
     EXPECT_TRUE(w.connectedShown());
     EXPECT_EQ(w.pnlCom->text(), QStringLiteral("COM1"));
     EXPECT_EQ(w.pnlBps->text(), QStringLiteral("38400bps"));
+    // Found by its name, read out with its value.
+    QAccessibleInterface* port = QAccessible::queryAccessibleInterface(w.pnlCom);
+    ASSERT_NE(port, nullptr);
+    EXPECT_EQ(port->text(QAccessible::Name), QStringLiteral("Port"));
+    EXPECT_EQ(port->text(QAccessible::Value), QStringLiteral("COM1"));
+    EXPECT_EQ(port->text(QAccessible::Description), QStringLiteral("COM1"));
     EXPECT_TRUE(w.pnlFont->text().startsWith(QStringLiteral("Size:")));
     EXPECT_EQ(w.pnlClock->text(), QString());
     EXPECT_TRUE(w.memoRecv->toPlainText().isEmpty());
