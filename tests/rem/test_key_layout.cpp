@@ -257,10 +257,15 @@ TEST(KeyLayoutSendKey, MakerCodeFieldToPayload) {
         {"Error Key: 71", 1, "Error Key: 71", nullptr},
         {"", 204, "83h 41h 00h 00h", "83410000 CC33"},
         {"", 300, "83h 41h 00h 00h", "83410000 2CD3"},  // low 8 bits
+        // Lengths count 8-bit characters: a full-width character is two of them.
+        {"８３ｈ４１ｈ０", 1, "８３ｈ４１ｈ０", nullptr},              // 14
+        {"８３ｈ４１ｈ００", 1, "８３ｈ４１ｈ００", "FFFFFFFF 01FE"},  // 16
+        {"83h 41h 00h ００", 1, "83h 41h 00h ００", "834100FF 01FE"},
+        {"ｱｲｳｴｵｶｷｸｹｺｻｼｽｾ", 1, "ｱｲｳｴｵｶｷｸｹｺｻｼｽｾ", nullptr},  // half-width: 14
     };
     for (const Case& c : cases) {
-        const KeySend s = planKeySend(QString::fromLatin1(c.field), c.key, false, 70);
-        EXPECT_EQ(s.makerField, QString::fromLatin1(c.fieldAfter)) << c.field;
+        const KeySend s = planKeySend(QString::fromUtf8(c.field), c.key, false, 70);
+        EXPECT_EQ(s.makerField, QString::fromUtf8(c.fieldAfter)) << c.field;
         if (c.payload) {
             ASSERT_TRUE(s.payload.has_value()) << c.field;
             EXPECT_EQ(*s.payload, hex(c.payload)) << c.field;
