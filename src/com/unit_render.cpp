@@ -2,9 +2,9 @@
 // Shift_JIS character split by a unit boundary simply shows as a substitute.
 #include "com/unit_render.h"
 
-#include "com/cp932.h"
-
 #include <QByteArrayView>
+
+#include "com/cp932.h"
 
 namespace {
 
@@ -53,9 +53,31 @@ QString renderMixed(std::span<const std::uint8_t> unit) {
     return out;
 }
 
+namespace {
+
+// Bytes of code page 932 behind a character the rendering produced: single bytes decode below
+// U+0100 (ASCII, and 0x80/0xA0), to the half-width katakana or to Microsoft's private-use
+// U+F8F0..U+F8F3 (0xA0, 0xFD-0xFF); everything else came from a pair.
+int cp932Width(QChar c) {
+    const char16_t u = c.unicode();
+    if (u < 0x100 || (u >= 0xFF61 && u <= 0xFF9F) || (u >= 0xF8F0 && u <= 0xF8F3)) return 1;
+    return 2;
+}
+
+}  // namespace
+
 QStringList wrapLine(const QString& text, int width) {
     const qsizetype w = width < 0 ? 0 : width;
-    if (text.size() > w) return {text.left(w), text.mid(w)};
+    // The hex rendering is all ASCII: one character, one byte.
+    qsizetype cut = 0;
+    qsizetype bytes = 0;
+    while (cut < text.size()) {
+        const int n = cp932Width(text[cut]);
+        if (bytes + n > w) break;
+        bytes += n;
+        ++cut;
+    }
+    if (cut < text.size()) return {text.left(cut), text.mid(cut)};
     return {text};
 }
 

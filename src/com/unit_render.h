@@ -19,6 +19,8 @@
 
 // A text longer than width (a negative width counts as 0) becomes its first width characters
 // and the whole rest as a second line, which is not wrapped again; otherwise one line.
+// Characters are counted as the 8-bit text they came from: a double-byte character of the
+// mixed rendering counts 2, and one that would straddle the width goes to the second line.
 [[nodiscard]] QStringList wrapLine(const QString& text, int width);
 
 // clock + ".%04d" + " =>" + text.

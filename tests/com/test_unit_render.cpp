@@ -1,15 +1,14 @@
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <climits>
+#include <cstdint>
+#include <vector>
+
 #include "com/cp932.h"
 #include "com/one_shot_table.h"
 #include "com/unit_render.h"
 #include "support/test_bytes.h"
-
-#include <gtest/gtest.h>
-
-#include <QByteArray>
-
-#include <climits>
-#include <cstdint>
-#include <vector>
 
 namespace {
 
@@ -112,6 +111,16 @@ TEST(RenderWrap, FirstWidthCharactersThenTheWholeRest) {
             EXPECT_EQ(lines[static_cast<qsizetype>(i)].size(), c.lineLengths[i]);
         }
     }
+}
+
+// The width counts the 8-bit text: a double-byte character is two, a half-width katakana one,
+// and a character that would straddle the width starts the second line.
+TEST(RenderWrap, DoubleByteCharactersCountTwice) {
+    const QString text = QStringLiteral(" 41h ｱイウ");  // 5 + 1 + 2 + 2 bytes
+    EXPECT_EQ(wrapLine(text, 8), (QStringList{QStringLiteral(" 41h ｱイ"), QStringLiteral("ウ")}));
+    EXPECT_EQ(wrapLine(text, 7), (QStringList{QStringLiteral(" 41h ｱ"), QStringLiteral("イウ")}));
+    EXPECT_EQ(wrapLine(text, 10), QStringList{text});
+    EXPECT_EQ(wrapLine(text, 9), (QStringList{QStringLiteral(" 41h ｱイ"), QStringLiteral("ウ")}));
 }
 
 TEST(RenderWrap, LineWidthFromStoredLineSize) {
