@@ -310,7 +310,6 @@ void TfrmMain::buildMonitorBar() {
     pnlCom = new ClickPanel(QStringLiteral("pnlCom"), pnlRecv);
     pnlCom->setAccessibleName(QStringLiteral("Port"));
     pnlCom->setMinimumWidth(64);
-    pnlCom->setContentsMargins(4, 0, 4, 0);
     pnlBps = new ClickPanel(QStringLiteral("pnlBps"), pnlRecv);
     pnlBps->setAccessibleName(QStringLiteral("Baud rate"));
     pnlBps->setMinimumWidth(72);
@@ -357,12 +356,10 @@ void TfrmMain::buildMonitorAndStatus() {
     memoRecv->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     memoRecv->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     memoRecv->setPlainText(QStringLiteral("memoRecv"));  // design text, removed at start-up
-    // An edit that reaches the end leaves a last line the user typed, without a line end.
-    connect(memoRecv->document(), &QTextDocument::contentsChange, this,
-            [this](int position, int, int added) {
-                if (!m_systemEdit && position + added >= memoRecv->document()->characterCount() - 1)
-                    m_lastLineEnded = false;
-            });
+    // The monitor holds its text as it would be saved: every line the system adds ends with a
+    // line end, so the caret after the last one sits on a fresh line and typing starts a new one.
+    // Tab moves on to the next control, as in the desktop's edit boxes.
+    memoRecv->setTabChangesFocus(true);
     m_runDialog = [](QDialog& dialog) { return dialog.exec(); };
     m_chooseFont = [this](const MonitorFont& current) { return chooseMonitorFont(current, this); };
 
@@ -453,6 +450,12 @@ void TfrmMain::showModuleIds() {
 
 void TfrmMain::portPanelRefresh() {
     pnlCom->setText(m_ctx.settings.link.portName);
+    // Status panel 0 keeps the width of "<port>:OFF", so it does not jump when line counts
+    // take turns with the port's state.
+    const QString widest = m_ctx.settings.link.portName + QStringLiteral(":OFF");
+    const int margins = 2 * sBarPanel0->frameWidth() + 8;
+    sBarPanel0->setMinimumWidth(
+        std::max(70, sBarPanel0->fontMetrics().horizontalAdvance(widest) + margins));
     pnlBps->setText(QString::number(m_ctx.settings.link.baudRate) + QStringLiteral("bps"));
 }
 
@@ -738,10 +741,7 @@ void TfrmMain::mmOpenClick() {
             return;
         }
         flush();
-        m_systemEdit = true;
-        memoRecv->setPlainText(file.text);
-        m_systemEdit = false;
-        m_lastLineEnded = file.lastLineEnded;
+        memoRecv->setPlainText(file.lastLineEnded ? file.text + u'\n' : file.text);
         sBarPanel1->setText(*path);
     });
 }
@@ -754,7 +754,7 @@ void TfrmMain::mmSaveClick() {
         if (!path) return;
         m_saveName = *path;
         flush();
-        const QString error = writeMonitorFile(*path, memoRecv->toPlainText(), m_lastLineEnded);
+        const QString error = writeMonitorFile(*path, memoRecv->toPlainText(), false);
         if (!error.isEmpty()) {
             showHandlerError(m_ctx.platform.prompts, error);
             return;
@@ -789,13 +789,9 @@ void TfrmMain::applySettingsResponse(std::uint8_t sysHi, std::uint8_t sysLo, std
 int TfrmMain::lineCount() const {
     const QTextDocument* doc = memoRecv->document();
     int lines = 0;
-    if (m_lastLineEnded) {
-        // The line end after the last line is kept apart, so every block is a line, an empty
-        // last one included (a file that ended in a blank line).
+    if (!doc->isEmpty()) {
         lines = doc->blockCount();
-    } else if (!doc->isEmpty()) {
-        lines = doc->blockCount();
-        // A line end typed at the very end leaves an empty block that is not a line yet.
+        // The empty block after a final line end is where the next line goes, not a line.
         if (doc->lastBlock().length() <= 1) --lines;
     }
     return lines + static_cast<int>(m_pendingLines.size());
@@ -804,10 +800,7 @@ int TfrmMain::lineCount() const {
 void TfrmMain::clearMonitor() {
     m_pendingLines.clear();
     m_pendingLineCount.reset();
-    m_systemEdit = true;
     memoRecv->clear();
-    m_systemEdit = false;
-    m_lastLineEnded = false;
 }
 
 void TfrmMain::appendLines(const QStringList& lines) { m_pendingLines += lines; }
@@ -826,17 +819,14 @@ void TfrmMain::flush() {
         QTextDocument* doc = memoRecv->document();
         QTextCursor cursor(doc);
         cursor.movePosition(QTextCursor::End);
-        QString text = m_pendingLines.join(u'\n');
-        if (m_lastLineEnded || (!doc->isEmpty() && doc->lastBlock().length() > 1))
-            text.prepend(u'\n');
-        m_systemEdit = true;
+        QString text = m_pendingLines.join(u'\n') + u'\n';
+        // After a last line the user typed without ending it.
+        if (!doc->isEmpty() && doc->lastBlock().length() > 1) text.prepend(u'\n');
         // Received lines are not the user's edits: Undo must not take them away. As with the
         // desktop's edit control, adding them ends what could be undone.
         doc->setUndoRedoEnabled(false);
         cursor.insertText(text);
         doc->setUndoRedoEnabled(true);
-        m_systemEdit = false;
-        m_lastLineEnded = true;
         m_pendingLines.clear();
         // Follow new lines only when the user was already at the end.
         if (atBottom) bar->setValue(bar->maximum());

@@ -208,7 +208,4 @@ private:
     const PortCandidates* m_portCandidates = nullptr;
     QString m_openName;  // what dlgOpen holds: the file last opened
     QString m_saveName;  // what dlgSave holds: the file last saved
-    // Whether the monitor's last line carries a line end (the system's lines always do).
-    bool m_lastLineEnded = false;
-    bool m_systemEdit = false;
 };

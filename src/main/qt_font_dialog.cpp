@@ -101,6 +101,8 @@ QFontDialog* buildMonitorFontDialog(const MonitorFont& current, QWidget* parent)
         grid->addWidget(label, grid->rowCount(), 0);
         grid->addWidget(colours, grid->rowCount(), 0);
     }
+    // Room for more than a handful of faces and sizes in each list.
+    dialog->resize(dialog->sizeHint().expandedTo(QSize(600, 460)));
     return dialog;
 }
 

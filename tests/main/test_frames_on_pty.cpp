@@ -1,13 +1,12 @@
 // What the far end of the line receives, byte for byte, for the send panel's and the module
 // panel's frames.
-#include "support/main_window_fixture.h"
-
-#include "support/pty_master.h"
-
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QTest>
+
+#include "support/main_window_fixture.h"
+#include "support/pty_master.h"
 
 namespace {
 
@@ -52,7 +51,9 @@ TEST_F(FramesOnPtyTest, ModulePanelCommands) {
     t.start();
     window->btnRFchClick();
     EXPECT_GE(t.elapsed(), 100);
-    EXPECT_EQ(take(28), hex("0F 5A 0E 20 01 FF FF FF FF FF FF FF FF 00 0F 5A 0E 21 02 FF FF FF FF FF FF FF FF 0F"));
+    EXPECT_EQ(
+        take(28),
+        hex("0F 5A 0E 20 01 FF FF FF FF FF FF FF FF 00 0F 5A 0E 21 02 FF FF FF FF FF FF FF FF 0F"));
 
     window->showReceivedIds({1, 2, 3, 4}, {0x0A, 0x0B, 0x0C, 0x0D});
     window->cmbRFch->setCurrentIndex(5);

@@ -1,18 +1,15 @@
+#include <gtest/gtest.h>
+
 #include "main/module_model.h"
 #include "platform/executable_info.h"
-
-#include <gtest/gtest.h>
 
 TEST(StartupClamp, ChannelAboveListEndTakesPowerWithIt) {
     struct Case {
         int ch, pw, wantCh, wantPw, wantChIndex, wantPwIndex;
     };
     const std::vector<Case> cases{
-        {20, 3, 15, 15, 15, 15},
-        {12, 20, 12, 20, 12, -1},
-        {15, 15, 15, 15, 15, 15},
-        {-1, 0, -1, 0, -1, 0},
-        {16, -5, 15, 15, 15, 15},
+        {20, 3, 15, 15, 15, 15}, {12, 20, 12, 20, 12, -1}, {15, 15, 15, 15, 15, 15},
+        {-1, 0, -1, 0, -1, 0},   {16, -5, 15, 15, 15, 15},
     };
     for (const Case& c : cases) {
         ModuleSettings m;

@@ -1,18 +1,17 @@
 // The module configuration panel: its commands byte for byte, model changes and ID entry.
-#include "support/main_window_fixture.h"
-
-#include "main/module_commands.h"
-#include "main/qt_click_panel.h"
-#include "platform/linux_serial_device.h"
-#include "platform/pty_pair.h"
-#include "support/pty_master.h"
-
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+
+#include "main/module_commands.h"
+#include "main/qt_click_panel.h"
+#include "platform/linux_serial_device.h"
+#include "platform/pty_pair.h"
+#include "support/main_window_fixture.h"
+#include "support/pty_master.h"
 
 namespace {
 
@@ -31,7 +30,8 @@ TEST(ModuleRecords, BytesOfEveryRecord) {
     EXPECT_EQ(nineByteSettingsRecord(-1, 2), hex("FF 02 1E 01 00 04 00 0A 1E"));
     EXPECT_EQ(peerChannelFrame(9, {0x0A, 0x0B, 0x0C, 0x0D}, 5, 2),
               hex("0F 5A 15 17 09 0A 0B 0C 0D FF FF FF FF 03 05 02 00 00 00 00 00"));
-    const std::vector<std::pair<int, int>> codes{{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 11}, {6, 12}};
+    const std::vector<std::pair<int, int>> codes{{0, 0}, {1, 1},  {2, 2}, {3, 3},
+                                                 {4, 4}, {5, 11}, {6, 12}};
     for (const auto& [row, code] : codes) EXPECT_EQ(uartRateCode(row), code) << row;
 }
 
@@ -55,7 +55,8 @@ TEST_F(ModulePanelTest, MyRfchSendsShortRecordAndStoresChannelAndPower) {
     QTest::mouseClick(window->btnRFch, Qt::LeftButton);
     ASSERT_EQ(serial.writes.size(), 2u);
     EXPECT_EQ(serial.writes[0], hex("0F 5A 23 2A 00 FF FF FF FF FF FF FF FF"));
-    EXPECT_EQ(payloadAt(0), hex("03 07 01 08 08 01 04 0A 05 03 05 FF FF 00 00 00 01 51 12 AB 83 41"));
+    EXPECT_EQ(payloadAt(0),
+              hex("03 07 01 08 08 01 04 0A 05 03 05 FF FF 00 00 00 01 51 12 AB 83 41"));
     window->close();
     const QByteArray saved = iniText();
     EXPECT_TRUE(saved.contains("RFch____=3\r\n")) << saved.constData();
@@ -70,7 +71,7 @@ TEST_F(ModulePanelTest, SelectionNotSentIsNotSaved) {
 
 TEST_F(ModulePanelTest, InitWritesRateLineThenFullRecord) {
     QTest::mouseClick(window->btnInit, Qt::LeftButton);
-    EXPECT_EQ(window->memoRecv->toPlainText(), QStringLiteral("38400bps"));
+    EXPECT_EQ(window->memoRecv->toPlainText(), QStringLiteral("38400bps\n"));
     ASSERT_EQ(serial.writes.size(), 2u);
     EXPECT_EQ(msgIdAt(0), 0x7E);
     ASSERT_EQ(payloadAt(0).size(), 23);
@@ -78,7 +79,7 @@ TEST_F(ModulePanelTest, InitWritesRateLineThenFullRecord) {
     window->cmbBps->setCurrentIndex(5);
     window->btnInitClick();
     EXPECT_EQ(payloadAt(2)[11], char(11));
-    EXPECT_TRUE(window->memoRecv->toPlainText().endsWith(QStringLiteral("\n115200bps")));
+    EXPECT_TRUE(window->memoRecv->toPlainText().endsWith(QStringLiteral("\n115200bps\n")));
 }
 
 TEST_F(ModulePanelTest, ClosedPortIsOpenedFirstAndCommandsGoOutRegardless) {
@@ -95,7 +96,8 @@ TEST_F(ModulePanelTest, ModelRowsSetTheirListsAndDefaults) {
     struct Case {
         int row, channelIndex, power, storedCh, storedPw, items;
     };
-    for (const Case& c : {Case{2, 29, 2, 30, 2, 33}, Case{3, 9, 2, 33, 2, 15}, Case{0, 0, 15, 0, 15, 16}}) {
+    for (const Case& c :
+         {Case{2, 29, 2, 30, 2, 33}, Case{3, 9, 2, 33, 2, 15}, Case{0, 0, 15, 0, 15, 16}}) {
         window->cmbDevice->setCurrentIndex(c.row);
         window->cmbDeviceCloseUp();
         EXPECT_EQ(window->modelRow(), c.row);
@@ -140,7 +142,8 @@ TEST_F(ModulePanelTest, ToRfchNeedsAReceivedFrame) {
     window->cmbRFpw->setCurrentIndex(2);
     window->btnToRFchClick();
     ASSERT_EQ(serial.writes.size(), 1u);
-    EXPECT_EQ(serial.writes[0], hex("0F 5A 15 17 00 0A 0B 0C 0D FF FF FF FF 03 05 02 00 00 00 00 00"));
+    EXPECT_EQ(serial.writes[0],
+              hex("0F 5A 15 17 00 0A 0B 0C 0D FF FF FF FF 03 05 02 00 00 00 00 00"));
     EXPECT_EQ(context->settings.module.rfCh, 0) << "the peer command stores nothing";
 }
 
@@ -153,14 +156,17 @@ TEST_F(ModulePanelTest, IdEntryConvertsBothBoxesAndHidesTheOneUsed) {
         const char* wantSys;
         const char* wantPro;
     };
-    for (const Case& c : {Case{"4660", "abc", "0x1234", "0x0000"}, Case{"$12AB", "0x8341", "0x12AB", "0x8341"},
-                          Case{" -1", "0x123456", "0xFFFF", "0x3456"}, Case{"99999999999", "x10", "0x0000", "0x0010"}}) {
+    for (const Case& c :
+         {Case{"4660", "abc", "0x1234", "0x0000"}, Case{"$12AB", "0x8341", "0x12AB", "0x8341"},
+          Case{" -1", "0x123456", "0xFFFF", "0x3456"},
+          Case{"99999999999", "x10", "0x0000", "0x0010"}}) {
         window->edtSysID->setText(QString::fromLatin1(c.sys));
         window->edtProID->setText(QString::fromLatin1(c.pro));
         window->edtSysIDKeyPress(QChar(13));
         EXPECT_EQ(window->edtSysID->text(), QString::fromLatin1(c.wantSys)) << c.sys;
         EXPECT_EQ(window->edtProID->text(), QString::fromLatin1(c.wantPro)) << c.pro;
-        EXPECT_EQ(window->pnlSysID->text(), QStringLiteral("SysID: ") + QString::fromLatin1(c.wantSys));
+        EXPECT_EQ(window->pnlSysID->text(),
+                  QStringLiteral("SysID: ") + QString::fromLatin1(c.wantSys));
     }
     EXPECT_TRUE(window->edtSysID->isHidden());
     window->pnlProIDDblClick();
@@ -187,8 +193,12 @@ TEST_F(MainWindowTest, MyRfchOnARealPtyArrivesWhole) {
     start();
     window->btnRFchClick();
     const auto got = ptytest::readBytes(pty->masterFd(), 35, std::chrono::seconds(2));
-    const QByteArray want = hex("0F 5A 23 2A 00 FF FF FF FF FF FF FF FF 03 07 01 08 08 01 04 0A 05 03 05 FF FF 00 00 00 01 51 12 AB 83 41");
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(got.data()), static_cast<qsizetype>(got.size())), want);
+    const QByteArray want =
+        hex("0F 5A 23 2A 00 FF FF FF FF FF FF FF FF 03 07 01 08 08 01 04 0A 05 03 05 FF FF 00 00 "
+            "00 01 51 12 AB 83 41");
+    EXPECT_EQ(
+        QByteArray(reinterpret_cast<const char*>(got.data()), static_cast<qsizetype>(got.size())),
+        want);
 }
 
 }  // namespace

@@ -65,8 +65,9 @@ TEST_F(MonitorTest, LaterPanelTextsWinOverAWaitingLineCount) {
     EXPECT_EQ(window->monitorLineCount(), 0);
 }
 
-// Undo takes back what the user typed, never the lines that came in since.
-TEST_F(MonitorTest, UndoNeverRemovesReceivedLines) {
+// Typing at the end starts a line of its own (every received line has its line end), Undo
+// never takes received lines away, and Tab moves on instead of typing a tab.
+TEST_F(MonitorTest, TypingUndoAndTabInTheMonitor) {
     window->show();
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
@@ -74,10 +75,18 @@ TEST_F(MonitorTest, UndoNeverRemovesReceivedLines) {
     window->memoRecv->setFocus();
     window->memoRecv->moveCursor(QTextCursor::End);
     QTest::keyClicks(QApplication::focusWidget(), QStringLiteral(" note"));
+    EXPECT_EQ(window->memoRecv->toPlainText(), QStringLiteral(" 41h\n note"));
+    EXPECT_EQ(window->monitorLineCount(), 2);
     receiveLines({QStringLiteral(" 42h")});
+    EXPECT_EQ(window->memoRecv->toPlainText(), QStringLiteral(" 41h\n note\n 42h\n"));
     for (int i = 0; i < 3; ++i) QTest::keySequence(QApplication::focusWidget(), QKeySequence::Undo);
-    EXPECT_TRUE(window->memoRecv->toPlainText().endsWith(QStringLiteral(" 42h")))
+    EXPECT_TRUE(window->memoRecv->toPlainText().endsWith(QStringLiteral(" 42h\n")))
         << window->memoRecv->toPlainText().toStdString();
+
+    const QString before = window->memoRecv->toPlainText();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(window->memoRecv->toPlainText(), before);
+    EXPECT_FALSE(window->memoRecv->hasFocus());
 }
 
 TEST_F(MonitorTest, SaveWritesEveryAppendedLineWithCrLf) {
@@ -110,7 +119,7 @@ TEST_F(MonitorTest, OpenAcceptsAnyLineEndAndShowsPath) {
     EXPECT_EQ(window->memoRecv->toPlainText(), fromLf);
     EXPECT_EQ(window->monitorLineCount(), 2);
     receiveLines({QStringLiteral("c")});
-    EXPECT_EQ(window->memoRecv->toPlainText(), QStringLiteral("a\nb\nc"));
+    EXPECT_EQ(window->memoRecv->toPlainText(), QStringLiteral("a\nb\nc\n"));
 }
 
 // Blank lines at the end of a file are lines like any other: new lines go after them, and
@@ -176,7 +185,7 @@ TEST_F(MonitorTest, UnreadableOrUnwritableFilesLeaveMonitorAndPathAlone) {
     prompts.fileAnswers << dir.filePath(QStringLiteral("plain/out.Txt"));
     window->mmSaveClick();
     EXPECT_EQ(prompts.shown.size(), 2u);
-    EXPECT_EQ(window->memoRecv->toPlainText(), QStringLiteral("keep"));
+    EXPECT_EQ(window->memoRecv->toPlainText(), QStringLiteral("keep\n"));
     EXPECT_EQ(window->sBarPanel1->text(), QStringLiteral("before"));
 }
 

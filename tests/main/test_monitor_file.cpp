@@ -1,14 +1,13 @@
-#include "com/cp932.h"
-#include "main/monitor_file.h"
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include <sys/stat.h>
+#include "com/cp932.h"
+#include "main/monitor_file.h"
 
 namespace {
 

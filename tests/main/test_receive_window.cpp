@@ -1,25 +1,22 @@
 // Bytes written at the far end of a pty reach the main window: monitor lines, the received
 // IDs, a settings response, and a hangup in the middle of a frame.
-#include "support/main_window_fixture.h"
-#include "support/test_bytes.h"
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
 
 #include "com/event_wait.h"
 #include "main/qt_click_panel.h"
 #include "platform/linux_serial_device.h"
 #include "platform/pty_pair.h"
+#include "support/main_window_fixture.h"
 #include "support/pty_master.h"
-
-#include <QLabel>
-#include <QPlainTextEdit>
-#include <QPushButton>
+#include "support/test_bytes.h"
 
 namespace {
 
 class ReceiveWindowTest : public MainWindowTest {
 protected:
-    void SetUp() override {
-        startOnPty();
-    }
+    void SetUp() override { startOnPty(); }
     void send(const char* hex) {
         const QByteArray b = QByteArray::fromHex(hex);
         ASSERT_TRUE(ptytest::writeAll(farEnd->masterFd(), {b.begin(), b.end()}));
@@ -29,14 +26,13 @@ protected:
     bool waitForShownLines(int n) {
         return waitFor([this, n] { return window->sBarPanel0->text() == QString::number(n); });
     }
-
 };
 
 TEST_F(ReceiveWindowTest, FrameReachesMonitorAndIdPanels) {
     send("0F5A10000001020304AABBCCDD000000");
     ASSERT_TRUE(waitForShownLines(1));
     EXPECT_EQ(window->memoRecv->toPlainText(),
-              QStringLiteral(" 0Fh 5Ah 10h 00h 00h 01h 02h 03h 04h AAh BBh CCh DDh 00h 00h 00h"));
+              QStringLiteral(" 0Fh 5Ah 10h 00h 00h 01h 02h 03h 04h AAh BBh CCh DDh 00h 00h 00h\n"));
     EXPECT_EQ(window->pnlSrcID->text(), QStringLiteral("01 02 03 04 "));
     EXPECT_EQ(window->pnlDstID->text(), QStringLiteral("AA BB CC DD "));
     EXPECT_EQ(window->sBarPanel0->text(), QStringLiteral("1"));
@@ -45,7 +41,8 @@ TEST_F(ReceiveWindowTest, FrameReachesMonitorAndIdPanels) {
     // Text without a header is shown once the line has been quiet for the timeout.
     send("68656C6C6F");
     ASSERT_TRUE(waitForShownLines(2));
-    EXPECT_TRUE(window->memoRecv->toPlainText().endsWith(QStringLiteral("\n 68h 65h 6Ch 6Ch 6Fh")));
+    EXPECT_TRUE(
+        window->memoRecv->toPlainText().endsWith(QStringLiteral("\n 68h 65h 6Ch 6Ch 6Fh\n")));
 }
 
 TEST_F(ReceiveWindowTest, SettingsResponseUpdatesModuleIds) {
@@ -63,7 +60,8 @@ TEST_F(ReceiveWindowTest, HangupMidFrameStopsThePort) {
     send("0F5A2000000102");
     farEnd->closeMaster();
     ASSERT_TRUE(waitFor([this] { return !context->port.isOpen(); }));
-    EXPECT_EQ(window->sBarPanel0->text(), QString::fromStdString(farEnd->slavePath()) + QStringLiteral(":OFF"));
+    EXPECT_EQ(window->sBarPanel0->text(),
+              QString::fromStdString(farEnd->slavePath()) + QStringLiteral(":OFF"));
     EXPECT_EQ(window->btnComOpen->text(), QStringLiteral("接続"));
     EXPECT_TRUE(prompts.shown.empty());
     EXPECT_EQ(window->monitorLineCount(), 0) << "a unit still open when the port stops is dropped";

@@ -1,13 +1,13 @@
 // Settings files that are damaged, huge or cannot be written: the terminal starts with the
 // defaults it cannot read, and a save that fails says "NG ... " and leaves the old file alone.
-#include "support/main_window_fixture.h"
+#include <sys/mount.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QLabel>
 #include <QProcess>
 
-#include <sys/mount.h>
-#include <unistd.h>
+#include "support/main_window_fixture.h"
 
 namespace {
 
@@ -20,12 +20,15 @@ TEST_F(SettingsFaultTest, UnreadableContentGivesDefaults) {
         {"empty", QByteArray()},
         {"binary", garbage},
         {"one 10 MB line", QByteArray(10 * 1024 * 1024, 'x')},
-        {"10 MB value", "[COMPORT]\r\nPortName=" + QByteArray(10 * 1024 * 1024, 'A') + "\r\nBaudRate=9600\r\n"},
+        {"10 MB value",
+         "[COMPORT]\r\nPortName=" + QByteArray(10 * 1024 * 1024, 'A') + "\r\nBaudRate=9600\r\n"},
     };
     for (const auto& [name, content] : cases) {
         writeIni(content);
         start();
-        EXPECT_EQ(context->settings.link.baudRate, std::string(name) == "10 MB value" ? 9600 : 38400) << name;
+        EXPECT_EQ(context->settings.link.baudRate,
+                  std::string(name) == "10 MB value" ? 9600 : 38400)
+            << name;
         window->close();
         EXPECT_TRUE(window->sBarPanel1->text().isEmpty()) << name;
         survey.reset();

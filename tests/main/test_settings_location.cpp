@@ -1,6 +1,6 @@
-#include "main/settings_location.h"
-
 #include <gtest/gtest.h>
+
+#include "main/settings_location.h"
 
 TEST(SettingsLocation, BesideTheExecutableUnlessThatCannotBeWritten) {
     struct Case {
@@ -19,8 +19,13 @@ TEST(SettingsLocation, BesideTheExecutableUnlessThatCannotBeWritten) {
         {false, false, false, "relative/cfg", "/home/eng/.config/norvale-term/norvale-term.ini"},
     };
     for (const Case& c : cases) {
-        SettingsLocationFacts f{QStringLiteral("/opt/nt/norvale-term.ini"), c.exists, c.writable,
-                                c.system, QString::fromLatin1(c.xdg), QStringLiteral("/home/eng")};
-        EXPECT_EQ(settingsLocation(f), QString::fromLatin1(c.want)) << c.exists << c.writable << c.xdg;
+        SettingsLocationFacts f{QStringLiteral("/opt/nt/norvale-term.ini"),
+                                c.exists,
+                                c.writable,
+                                c.system,
+                                QString::fromLatin1(c.xdg),
+                                QStringLiteral("/home/eng")};
+        EXPECT_EQ(settingsLocation(f), QString::fromLatin1(c.want))
+            << c.exists << c.writable << c.xdg;
     }
 }

@@ -1,17 +1,16 @@
 // Closing the main window while a command waits with the event loop running: the program
 // must end cleanly, settings saved once, port closed.
-#include "support/main_window_fixture.h"
+#include <QComboBox>
+#include <QLabel>
+#include <QTimer>
 
 #include "com/event_wait.h"
 #include "com/port_driver.h"
 #include "com/receive_pipeline.h"
 #include "platform/linux_serial_device.h"
 #include "platform/pty_pair.h"
+#include "support/main_window_fixture.h"
 #include "support/pty_master.h"
-
-#include <QComboBox>
-#include <QLabel>
-#include <QTimer>
 
 namespace {
 
@@ -87,8 +86,10 @@ TEST_F(ShutdownTest, HangupDuringAPauseOnReceivedDataStopsThePortQuietly) {
     pausing.duringPause = [this] { farEnd->closeMaster(); };
     const QByteArray key = QByteArray::fromHex("0F5A1313000000000011223300834100000000");
     ASSERT_TRUE(ptytest::writeAll(farEnd->masterFd(), {key.begin(), key.end()}));
-    ASSERT_TRUE(pumpUntil([&] { return pausing.pauseEnded && !context->port.isOpen(); }, ticks, 3000));
-    EXPECT_EQ(window->sBarPanel0->text(), QString::fromStdString(farEnd->slavePath()) + QStringLiteral(":OFF"));
+    ASSERT_TRUE(
+        pumpUntil([&] { return pausing.pauseEnded && !context->port.isOpen(); }, ticks, 3000));
+    EXPECT_EQ(window->sBarPanel0->text(),
+              QString::fromStdString(farEnd->slavePath()) + QStringLiteral(":OFF"));
     EXPECT_TRUE(prompts.shown.empty());
     window->receivePipeline().setKeyFrameTargets(nullptr, nullptr);
 }

@@ -1,27 +1,26 @@
 // The terminal and orlin-sim together, as `./dev run` puts them: Send gets an answer into the
 // monitor, and Read brings the module's IDs into the panel.
-#include "support/main_window_fixture.h"
-
-#include "com/event_wait.h"
-#include "main/qt_click_panel.h"
-#include "platform/linux_serial_device.h"
-
 #include <QComboBox>
-#include <QLineEdit>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
+
+#include "com/event_wait.h"
+#include "main/qt_click_panel.h"
+#include "platform/linux_serial_device.h"
+#include "support/main_window_fixture.h"
 
 namespace {
 
 // orlin-sim's transmitters, pressing keys 1-4, light the key panel's lamps through a pty.
 TEST_F(MainWindowTest, SimulatedTransmittersLightTheKeyPanel) {
     QProcess sim;
-    sim.start(QStringLiteral(ORLIN_SIM_BIN), {QStringLiteral("--transmitters"), QStringLiteral("4"),
-                                              QStringLiteral("--keys"), QStringLiteral("1-4"),
-                                              QStringLiteral("--rate"), QStringLiteral("20")});
+    sim.start(QStringLiteral(ORLIN_SIM_BIN),
+              {QStringLiteral("--transmitters"), QStringLiteral("4"), QStringLiteral("--keys"),
+               QStringLiteral("1-4"), QStringLiteral("--rate"), QStringLiteral("20")});
     ASSERT_TRUE(sim.waitForStarted(5000));
     ASSERT_TRUE(sim.waitForReadyRead(5000));
     writeIni("[COMPORT]\r\nPortName=" + sim.readLine().trimmed() + "\r\n");
@@ -31,7 +30,8 @@ TEST_F(MainWindowTest, SimulatedTransmittersLightTheKeyPanel) {
     const auto lit = [this] {
         int n = 0;
         for (int k = 1; k <= 4; ++k) {
-            auto* lamp = rem->findChild<QWidget*>(QStringLiteral("pnlK%1").arg(k, 2, 10, QLatin1Char('0')));
+            auto* lamp =
+                rem->findChild<QWidget*>(QStringLiteral("pnlK%1").arg(k, 2, 10, QLatin1Char('0')));
             if (lamp && lamp->palette().color(QPalette::Window) == QColor(0, 255, 0)) ++n;
         }
         return n;
@@ -48,9 +48,9 @@ class WithSimTest : public MainWindowTest {
 protected:
     void SetUp() override {
         sim.setProcessChannelMode(QProcess::SeparateChannels);
-        sim.start(QStringLiteral(ORLIN_SIM_BIN), {QStringLiteral("--id"), QStringLiteral("01 02 03 04"),
-                                                  QStringLiteral("--sysid"), QStringLiteral("0x1234"),
-                                                  QStringLiteral("--proid"), QStringLiteral("0x5678")});
+        sim.start(QStringLiteral(ORLIN_SIM_BIN),
+                  {QStringLiteral("--id"), QStringLiteral("01 02 03 04"), QStringLiteral("--sysid"),
+                   QStringLiteral("0x1234"), QStringLiteral("--proid"), QStringLiteral("0x5678")});
         ASSERT_TRUE(sim.waitForStarted(5000));
         ASSERT_TRUE(sim.waitForReadyRead(5000));
         const QByteArray path = sim.readLine().trimmed();
@@ -87,7 +87,8 @@ TEST_F(WithSimTest, SendIsAnsweredInTheMonitor) {
 
 TEST_F(WithSimTest, ReadBringsTheModulesIds) {
     window->btnReadClick();
-    ASSERT_TRUE(waitFor([this] { return window->pnlSysID->text() == QStringLiteral("SysID: 0x1234"); }));
+    ASSERT_TRUE(
+        waitFor([this] { return window->pnlSysID->text() == QStringLiteral("SysID: 0x1234"); }));
     EXPECT_EQ(window->pnlProID->text(), QStringLiteral("ProID: 0x5678"));
 }
 
@@ -100,7 +101,8 @@ TEST_F(WithSimTest, MyRfchChangesWhatTheModuleReports) {
     window->edtSysIDKeyPress(QChar(13));
     ASSERT_EQ(window->pnlSysID->text(), QStringLiteral("SysID: 0x0000"));
     window->btnReadClick();
-    ASSERT_TRUE(waitFor([this] { return window->pnlSysID->text() == QStringLiteral("SysID: 0xBEEF"); }));
+    ASSERT_TRUE(
+        waitFor([this] { return window->pnlSysID->text() == QStringLiteral("SysID: 0xBEEF"); }));
 }
 
 }  // namespace
