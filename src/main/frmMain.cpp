@@ -691,7 +691,10 @@ void TfrmMain::lblSendDstIDDblClick() { edtDstID->setText(pnlDstID->text()); }
 
 void TfrmMain::lblSendSrcIDClick() {
     m_srcIdFollow = !m_srcIdFollow;
-    lblSendSrcID->setStyleSheet(m_srcIdFollow ? QStringLiteral("color: red;") : QString());
+    // A palette, not a style sheet: styling the label would shift it against its neighbours.
+    QPalette colours = lblSendMsgID->palette();
+    if (m_srcIdFollow) colours.setColor(QPalette::WindowText, Qt::red);
+    lblSendSrcID->setPalette(colours);
     if (m_srcIdFollow) {
         if (!pnlDstID->text().isEmpty()) edtSrcID->setText(pnlDstID->text());
     } else {

@@ -114,7 +114,8 @@ TEST_F(SendPanelTest, IdShortcutsAndSrcIdFollowMode) {
     QTest::mouseClick(window->lblSendSrcID, Qt::LeftButton);
     EXPECT_TRUE(window->srcIdFollowMode());
     EXPECT_EQ(window->edtSrcID->text(), QStringLiteral("12 34 56 78"));
-    EXPECT_TRUE(window->lblSendSrcID->styleSheet().contains(QStringLiteral("red")));
+    EXPECT_EQ(window->lblSendSrcID->palette().color(QPalette::WindowText), QColor(Qt::red));
+    EXPECT_EQ(window->lblSendSrcID->y(), window->lblSendMsgID->y());
 
     window->showReceivedIds({1, 2, 3, 4}, {0x0A, 0x0B, 0x0C, 0x0D});
     EXPECT_EQ(window->pnlSrcID->text(), QStringLiteral("01 02 03 04 "));
@@ -126,6 +127,8 @@ TEST_F(SendPanelTest, IdShortcutsAndSrcIdFollowMode) {
     QTest::mouseClick(window->lblSendSrcID, Qt::LeftButton);
     EXPECT_FALSE(window->srcIdFollowMode());
     EXPECT_EQ(window->edtSrcID->text(), QStringLiteral("FF FF FF FF"));
+    EXPECT_EQ(window->lblSendSrcID->palette().color(QPalette::WindowText),
+              window->lblSendMsgID->palette().color(QPalette::WindowText));
 }
 
 // A double-click is a click and a double-click, not two clicks: the follow mode turns on once.
