@@ -19,16 +19,11 @@
 #include "main/handler_guard.h"
 #include "main/qt_combo_habits.h"
 #include "main/qt_fonts.h"
+#include "main/qt_widget_helpers.h"
 #include "platform/port_candidates.h"
 #include "rem/frame_format.h"
 
 namespace {
-
-template <typename W>
-W* named(W* widget, const QString& name) {
-    widget->setObjectName(name);
-    return widget;
-}
 
 QLabel* label(const QString& name, const QString& caption, QWidget* parent, QRect at) {
     auto* l = named(new QLabel(caption, parent), name);

@@ -33,17 +33,12 @@
 #include "main/qt_click_panel.h"
 #include "main/qt_combo_habits.h"
 #include "main/qt_fonts.h"
+#include "main/qt_widget_helpers.h"
 #include "platform/ticks.h"
 #include "rem/frmRem.h"
 #include "survey/frmSurvey.h"
 
 namespace {
-
-template <typename W>
-W* named(W* widget, const QString& name) {
-    widget->setObjectName(name);
-    return widget;
-}
 
 QComboBox* dropDown(const QString& name, const QString& accessible, QWidget* parent) {
     auto* c = named(new QComboBox(parent), name);
@@ -387,20 +382,10 @@ void TfrmMain::buildMonitorAndStatus() {
     connect(tmFlush, &QTimer::timeout, this, &TfrmMain::flush);
 }
 
-void TfrmMain::centreOnScreen() {
-    const QScreen* where = screen();
-    if (where == nullptr) return;  // no screen attached: the window system places it
-    const QRect area = where->availableGeometry();
-    QRect frame(QPoint(), size());
-    frame.moveCenter(area.center());
-    // A screen smaller than the window keeps the title bar reachable.
-    move(std::max(frame.left(), area.left()), std::max(frame.top(), area.top()));
-}
-
 void TfrmMain::formCreate() {
     setWindowTitle(captionFor(AppContext::kAppTitle, m_ctx.platform.executable.modified));
     resize(788, 560);
-    centreOnScreen();
+    placeCentredOnScreen(*this);
     m_ctx.loadSettings();
     portPanelRefresh();
     m_ctx.port.open();

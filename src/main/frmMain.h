@@ -180,7 +180,6 @@ private:
     void buildMonitorBar();
     void buildMonitorAndStatus();
     void formCreate();
-    void centreOnScreen();
     void formClose();
     void showConnection(bool open);
     void openPortIfClosed();

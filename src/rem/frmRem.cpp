@@ -16,6 +16,7 @@
 
 #include "main/app_context.h"
 #include "main/qt_fonts.h"
+#include "main/qt_widget_helpers.h"
 #include "platform/sound.h"
 #include "platform/ticks.h"
 #include "rem/maker_code.h"
@@ -30,12 +31,6 @@ constexpr int kStatusPanel0Width = 50;
 constexpr int kStatusPanelGap = 2;
 constexpr int kStatusPanelTop = 2;
 constexpr int kStatusPanelHeight = kStatusBarHeight - kStatusPanelTop;
-
-template <typename W>
-W* named(W* widget, const QString& name) {
-    widget->setObjectName(name);
-    return widget;
-}
 
 QCheckBox* checkBox(const QString& name, const QString& caption, const QRect& geometry,
                     QWidget* parent) {

@@ -20,6 +20,7 @@
 #include "main/app_context.h"
 #include "main/frmMain.h"
 #include "main/qt_fonts.h"
+#include "main/qt_widget_helpers.h"
 #include "platform/sound.h"
 
 namespace {
@@ -35,12 +36,6 @@ constexpr int kStartButtonHeight = 32;
 constexpr int kTopPanelExtra = 584;
 constexpr int kStatusPanelWidth = 50;
 constexpr int kCounterPoints = 48;
-
-template <typename W>
-W* named(W* widget, const QString& name) {
-    widget->setObjectName(name);
-    return widget;
-}
 
 // Impact where it is installed; the narrow faces a Linux desktop has keep "  Key No.1" inside the
 // left half of its panel.
@@ -341,16 +336,9 @@ void TfrmSurvey::showCounters() {
 }
 
 void TfrmSurvey::centreOnMain() {
-    QRect frame = frameGeometry();
-    frame.moveCenter(m_main.frameGeometry().center());
     // The survey is taller than a small main window: keep its title bar on the screen.
-    const QScreen* where = m_main.screen() != nullptr ? m_main.screen() : screen();
-    const QRect area = where->availableGeometry();
-    if (frame.bottom() > area.bottom()) frame.moveBottom(area.bottom());
-    if (frame.right() > area.right()) frame.moveRight(area.right());
-    if (frame.top() < area.top()) frame.moveTop(area.top());
-    if (frame.left() < area.left()) frame.moveLeft(area.left());
-    move(frame.topLeft());
+    placeCentred(*this, m_main.frameGeometry().center(),
+                 m_main.screen() != nullptr ? m_main.screen() : screen());
 }
 
 void TfrmSurvey::showEvent(QShowEvent* event) {
