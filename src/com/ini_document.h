@@ -1,7 +1,7 @@
 #pragma once
-// An INI file held as its raw lines, read and edited the way Windows' private profile functions
-// do it, so a settings file shared with the original Windows program keeps its layout: an edit
-// changes one line, or adds one, and leaves every other byte of the file where it was.
+// An INI file held as its raw lines, read and edited the way the usual profile-file functions
+// do it, so a settings file shared with other programs that read profile files keeps its layout: an
+// edit changes one line, or adds one, and leaves every other byte of the file where it was.
 //
 // Reading rules: section and key names compare case-insensitively in ASCII (the second byte of
 // a code page 932 double-byte character is compared exactly); blanks around names and values are
@@ -25,8 +25,8 @@ public:
     // Replaces the line of the key that value() would read, keeping the key's spelling; else
     // adds "key=value" after the last non-blank line of the first such section; else appends
     // the section header and the key at the end. The value is written as given, so surrounding
-    // blanks or quotes in it are lost on the next read, as with Windows. Names and value must
-    // not contain line breaks.
+    // blanks or quotes in it are lost on the next read, as with other profile readers. Names and
+    // value must not contain line breaks.
     void setValue(QByteArrayView section, QByteArrayView key, QByteArrayView value);
 
     // Every line ended by CRLF.

@@ -1,6 +1,7 @@
 #pragma once
-// Integer reading of settings values the way the original Windows program read them (Delphi's
-// StrToInt and TIniFile.ReadInteger), so files written by either program read the same here.
+// Integer reading of settings values: integer text is decimal, or hexadecimal after "$" or "0x",
+// with an optional sign, so files shared with other programs that read profile files read the
+// same here.
 
 #include <QByteArray>
 #include <QByteArrayView>

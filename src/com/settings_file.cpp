@@ -108,14 +108,14 @@ void syncDirectory(const QByteArray& dir) {
 }
 
 // A text as the file stores it; nullopt when it has none, including texts with a line break or
-// NUL, which would split the line or cut the value short for the Windows program.
+// NUL, which would split the line or cut the value short for other readers of the file.
 std::optional<QByteArray> storedText(const QString& text) {
     std::optional<QByteArray> bytes = toCp932(text);
     if (bytes && (bytes->contains('\r') || bytes->contains('\n') || bytes->contains('\0'))) {
         return std::nullopt;
     }
     // Reading trims blanks around a value and strips one pair of quotes; a value that would
-    // lose either is written in double quotes, which a reader (ours or Windows') strips again.
+    // lose either is written in double quotes, which a reader (ours or another program's) strips again.
     if (bytes && !bytes->isEmpty()) {
         const char first = bytes->front();
         const char last = bytes->back();

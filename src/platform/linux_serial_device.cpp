@@ -15,9 +15,8 @@
 #include <cstring>
 #include <utility>
 
-// The original Windows program asked for 8192-byte driver queues (SetupComm). Linux sizes
-// a tty's buffers inside the kernel and offers no call to change them, so nothing here
-// stands for that.
+// Linux sizes a tty's buffers inside the kernel and offers no call to change them, so the
+// driver queue sizes the link would like are not asked for.
 
 namespace {
 

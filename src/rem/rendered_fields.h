@@ -8,8 +8,9 @@
 #include <QStringView>
 #include <optional>
 
-// Delphi's Copy: up to count characters from the 1-based position start1, clipped to the text;
-// a start below 1 counts as 1, and a start past the end or a count below 1 gives "".
+// A 1-based substring clipped to the text: up to count characters from the 1-based position start1,
+// clipped to the text; a start below 1 counts as 1, and a start past the end or a count below 1
+// gives "".
 [[nodiscard]] QString copyText(QStringView text, qsizetype start1, qsizetype count);
 
 // "0x" + digits converted as the runtime converts integers: nothing when that fails (also for

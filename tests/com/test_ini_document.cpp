@@ -1,5 +1,5 @@
-// Reading and editing must match Windows' profile functions closely enough that a file shared
-// with the Windows program reads the same on both sides and keeps its layout across saves.
+// Reading and editing must match the usual profile-file rules closely enough that a file shared
+// with other programs that read profile files reads the same on both sides and keeps its layout across saves.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -67,7 +67,7 @@ const QByteArray kLookupText =
     "[\x83\x5D]\n"
     "K=trail bracket\n";
 
-TEST(IniDocumentValue, ReadsLikeWindows) {
+TEST(IniDocumentValue, ReadsLikeProfileFunctions) {
     const IniDocument doc = IniDocument::parse(kLookupText);
     const struct {
         const char* section;

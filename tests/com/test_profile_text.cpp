@@ -1,5 +1,5 @@
 // Integer and code page 932 reading of settings values: the two places where a file written by
-// the Windows program could be read differently here.
+// other programs that read profile files could be read differently here.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -15,7 +15,7 @@ struct IntCase {
     std::optional<std::int32_t> expected;
 };
 
-TEST(ProfileTextStrToInt, FollowsDelphiRules) {
+TEST(ProfileTextStrToInt, ReadsIntegerText) {
     const IntCase cases[] = {
         {"12", 12},
         {" 12", 12},

@@ -1,4 +1,4 @@
-// The settings file against files the Windows program may have left behind, and saves that must
+// The settings file against files other programs may have left behind, and saves that must
 // either fully succeed or leave the old file exactly as it was.
 #include <fcntl.h>
 #include <gtest/gtest.h>
