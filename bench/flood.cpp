@@ -2,7 +2,7 @@
 // the real monitor offscreen) and prints throughput, CPU and memory, and whether every unit
 // that was sent came out the other end exactly once.
 #include "com/receive_pipeline.h"
-#include "main/app_context.h"
+#include "com/app_context.h"
 #include "main/frmMain.h"
 #include "platform/linux_serial_device.h"
 #include "platform/prompts.h"
@@ -10,7 +10,7 @@
 #include "platform/pty_pair.h"
 #include "platform/sound.h"
 #include "platform/ticks.h"
-#include "rem/frame_format.h"
+#include "com/frame_format.h"
 
 #include <QApplication>
 #include <QFile>

@@ -20,7 +20,7 @@
 
 #include "com/cp932.h"
 #include "fuzz_support.h"
-#include "rem/frame_format.h"
+#include "com/frame_format.h"
 
 namespace {
 

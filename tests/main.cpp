@@ -3,7 +3,7 @@
 
 #include <QApplication>
 
-#include "main/qt_label_accessibility.h"
+#include "ui/qt_label_accessibility.h"
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -5,9 +5,9 @@
 #include <QMessageBox>
 #include <exception>
 
-#include "main/app_context.h"
+#include "com/app_context.h"
 #include "main/frmMain.h"
-#include "main/qt_label_accessibility.h"
+#include "ui/qt_label_accessibility.h"
 #include "platform/canberra_sound.h"
 #include "platform/executable_info.h"
 #include "platform/linux_serial_device.h"

@@ -13,17 +13,33 @@
 #include <limits>
 #include <optional>
 
+#include "com/cp932.h"
 #include "com/port_search.h"
 #include "com/profile_text.h"
-#include "main/app_context.h"
-#include "main/handler_guard.h"
-#include "main/qt_combo_habits.h"
-#include "main/qt_fonts.h"
-#include "main/qt_widget_helpers.h"
+#include "com/app_context.h"
+#include "com/handler_guard.h"
+#include "ui/qt_combo_habits.h"
+#include "ui/qt_fonts.h"
+#include "ui/qt_widget_helpers.h"
 #include "platform/port_candidates.h"
-#include "rem/frame_format.h"
 
 namespace {
+
+// Why a typed text cannot go into the settings file, naming its first such character.
+std::optional<QString> unstorableTextMessage(const QString& text) {
+    std::optional<qsizetype> at = firstUnencodable(text);
+    for (qsizetype i = 0; !at && i < text.size(); ++i) {
+        if (text[i] == u'\r' || text[i] == u'\n' || text[i] == u'\0') at = i;
+    }
+    if (!at) return std::nullopt;
+    const QString ch = text.mid(*at, text[*at].isHighSurrogate() ? 2 : 1);
+    const QString code =
+        QStringLiteral("U+%1").arg(ch.toUcs4().value(0), 4, 16, QLatin1Char('0')).toUpper();
+    const QString shown = ch.front().isPrint() ? ch : QString();
+    return QStringLiteral("「%1」(%2) は設定ファイルに保存できない文字です。 "
+                          "(The character '%1' (%2) cannot be stored in the settings file.)")
+        .arg(shown, code);
+}
 
 QLabel* label(const QString& name, const QString& caption, QWidget* parent, QRect at) {
     auto* l = named(new QLabel(caption, parent), name);
@@ -270,6 +286,22 @@ void TfrmCom::btnOKClick() {
         taken.sendHead = cmbSendHead->currentText();
         taken.sendDlmt = cmbSendDlmt->currentText();
         taken.recvDlmt = cmbRecvDlmt->currentText();
+        // A typed text must have a form in the settings file; one shown as loaded is kept as
+        // the file holds it, whatever its bytes.
+        for (auto [box, field] : {std::pair{cmbPort, &LinkSettings::portName},
+                                  std::pair{cmbParity, &LinkSettings::parity},
+                                  std::pair{cmbSendHead, &LinkSettings::sendHead},
+                                  std::pair{cmbSendDlmt, &LinkSettings::sendDlmt},
+                                  std::pair{cmbRecvDlmt, &LinkSettings::recvDlmt}}) {
+            const QString& typed = taken.*field;
+            if (typed == before.*field) continue;
+            const std::optional<QString> refusal = unstorableTextMessage(typed);
+            if (!refusal) continue;
+            showHandlerError(m_ctx.platform.prompts, *refusal);
+            box->setFocus();
+            box->lineEdit()->selectAll();
+            return;
+        }
         taken.recvTimeoutMs = strictInt(edtRecvTout->text()).value_or(100);
         taken.lineWidth = clampToInt(4LL * strictInt(edtLFSize->text()).value_or(25));
 

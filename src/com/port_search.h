@@ -17,7 +17,7 @@
 class PortSearch {
 public:
     // The progress bar runs 0..99 whatever the number of candidates.
-    static constexpr int kMaxPorts = 99;
+    static constexpr int kMaxPorts = kMaxPortCandidates;
     static constexpr std::uint32_t kAnswerWaitMs = 500;
     static constexpr std::uint32_t kPauseMs = 100;
 
@@ -73,10 +73,3 @@ private:
     bool m_running = false;
     bool m_stop = false;
 };
-
-// The names a search tries when the platform cannot list its ports: "COM1" to "COM99".
-[[nodiscard]] std::vector<PortCandidate> numberedComPorts();
-
-// The order the port list and the search use: USB adapters first, then the rest, each group
-// by name with numbers compared by value (ttyS2 before ttyS10); at most kMaxPorts.
-[[nodiscard]] std::vector<PortCandidate> orderedCandidates(std::vector<PortCandidate> ports);

@@ -64,3 +64,7 @@ int profileInt(const std::optional<QByteArray>& value, int def) {
     if (!value) return def;
     return strToInt(*value).value_or(def);
 }
+
+QString notAnIntegerMessage(const QString& text) {
+    return QStringLiteral("'%1' は整数ではありません").arg(text);
+}

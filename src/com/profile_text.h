@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QString>
 #include <cstdint>
 #include <optional>
 
@@ -15,3 +16,6 @@ std::optional<std::int32_t> strToInt(QByteArrayView text);
 
 // An integer settings value: def when absent, empty or not an integer as strToInt reads it.
 int profileInt(const std::optional<QByteArray>& value, int def);
+
+// The wording for a text that is not an integer.
+[[nodiscard]] QString notAnIntegerMessage(const QString& text);

@@ -193,8 +193,16 @@ bool saveSettings(const QString& path, const Settings& settings) {
     const LinkSettings& link = settings.link;
     const ModuleSettings& module = settings.module;
 
+    const FileRead existing = readRegularFile(QFile::encodeName(path));
+    if (existing.status == ReadStatus::Failed) return false;
+    IniDocument doc = IniDocument::parse(existing.bytes);
+
     std::vector<std::pair<const char*, QByteArray>> comPort;
-    auto text = [&comPort](const char* key, const QString& value) {
+    auto text = [&comPort, &doc](const char* key, const QString& value) {
+        // A text still as the file holds it keeps its exact bytes, even bytes that have no
+        // code page 932 meaning and so decode to a stand-in character.
+        if (const auto stored = doc.value(kComPort, key); stored && fromCp932(*stored) == value)
+            return true;
         std::optional<QByteArray> bytes = storedText(value);
         if (!bytes) return false;
         comPort.emplace_back(key, std::move(*bytes));
@@ -212,10 +220,6 @@ bool saveSettings(const QString& path, const Settings& settings) {
                          integer("RecvTout", link.recvTimeoutMs) &&
                          integer("LFSize__", link.lineWidth / 4);
     if (!encoded) return false;
-
-    const FileRead existing = readRegularFile(QFile::encodeName(path));
-    if (existing.status == ReadStatus::Failed) return false;
-    IniDocument doc = IniDocument::parse(existing.bytes);
 
     for (const auto& [key, value] : comPort) doc.setValue(kComPort, key, value);
     doc.setValue(kQlUnit, "RFch____", QByteArray::number(module.rfCh));

@@ -18,8 +18,10 @@ QString settingsPathFor(const QString& executablePath);
 // file is missing, unreadable or not a regular file.
 Settings loadSettings(const QString& path);
 
-// False, with the file left as it was, when a text has no code page 932 form or contains a line
-// break or NUL, when an existing file cannot be read, or when the new file cannot be written.
+// A text that still reads as the file holds it is left byte for byte as it is, so bytes without
+// a code page 932 meaning survive. False, with the file left as it was, when a changed text has
+// no code page 932 form or contains a line break or NUL, when an existing file cannot be read,
+// or when the new file cannot be written.
 bool saveSettings(const QString& path, const Settings& settings);
 
 // Low-level steps of a save, public so their failure paths can be driven directly.

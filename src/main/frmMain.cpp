@@ -1,5 +1,7 @@
 #include "main/frmMain.h"
 
+#include <cstdio>
+
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -25,15 +27,15 @@
 
 #include "com/frmCom.h"
 #include "com/profile_text.h"
-#include "main/app_context.h"
-#include "main/handler_guard.h"
+#include "com/app_context.h"
+#include "com/handler_guard.h"
 #include "main/module_commands.h"
 #include "main/module_model.h"
 #include "main/monitor_file.h"
-#include "main/qt_click_panel.h"
-#include "main/qt_combo_habits.h"
-#include "main/qt_fonts.h"
-#include "main/qt_widget_helpers.h"
+#include "ui/qt_click_panel.h"
+#include "ui/qt_combo_habits.h"
+#include "ui/qt_fonts.h"
+#include "ui/qt_widget_helpers.h"
 #include "platform/ticks.h"
 #include "rem/frmRem.h"
 #include "survey/frmSurvey.h"
@@ -506,7 +508,16 @@ void TfrmMain::showConnection(bool open) {
 void TfrmMain::formClose() {
     if (m_closed) return;
     m_closed = true;
-    if (!m_ctx.saveSettings()) sBarPanel1->setText(QStringLiteral("NG ... ") + m_ctx.settingsPath);
+    if (!m_ctx.saveSettings()) {
+        sBarPanel1->setText(QStringLiteral("NG ... ") + m_ctx.settingsPath);
+        // The window is going: say it where the user can still read it.
+        std::fprintf(stderr, "norvale-term: the settings could not be saved to %s\n",
+                     qPrintable(m_ctx.settingsPath));
+        m_ctx.platform.prompts.message(
+            AppContext::kAppTitle,
+            QStringLiteral("設定を保存できませんでした。 (The settings could not be saved.)"),
+            Prompts::Icon::Warning, m_ctx.settingsPath);
+    }
     m_ctx.port.close();
     tmClock->stop();
 }

@@ -6,6 +6,9 @@
 
 #include <vector>
 
+// The most ports the port list shows and a search tries.
+inline constexpr int kMaxPortCandidates = 99;
+
 struct PortCandidate {
     QString name;          // what the port name field takes: "ttyUSB0", or a full path
     QString description;   // "CP2102 USB to UART Bridge Controller"
@@ -19,3 +22,10 @@ public:
     // USB adapters first, then the rest; at most as many as a search may try.
     [[nodiscard]] virtual std::vector<PortCandidate> ports() const = 0;
 };
+
+// The names a search tries when the platform cannot list its ports: "COM1" to "COM99".
+[[nodiscard]] std::vector<PortCandidate> numberedComPorts();
+
+// The order the port list and the search use: USB adapters first, then the rest, each group
+// by name with numbers compared by value (ttyS2 before ttyS10); at most kMaxPortCandidates.
+[[nodiscard]] std::vector<PortCandidate> orderedCandidates(std::vector<PortCandidate> ports);

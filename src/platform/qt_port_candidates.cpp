@@ -1,6 +1,6 @@
 #include "platform/qt_port_candidates.h"
 
-#include "com/port_search.h"
+#include "platform/port_candidates.h"
 
 #include <QSerialPortInfo>
 

@@ -14,9 +14,9 @@
 #include <algorithm>
 #include <utility>
 
-#include "main/app_context.h"
-#include "main/qt_fonts.h"
-#include "main/qt_widget_helpers.h"
+#include "com/app_context.h"
+#include "ui/qt_fonts.h"
+#include "ui/qt_widget_helpers.h"
 #include "platform/sound.h"
 #include "platform/ticks.h"
 #include "rem/maker_code.h"

@@ -1,7 +1,7 @@
 #include "rem/maker_code.h"
 
 #include "com/cp932.h"
-#include "rem/frame_format.h"
+#include "com/frame_format.h"
 #include "rem/key_layout.h"
 #include "rem/rendered_fields.h"
 

@@ -17,10 +17,9 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "main/app_context.h"
-#include "main/frmMain.h"
-#include "main/qt_fonts.h"
-#include "main/qt_widget_helpers.h"
+#include "com/app_context.h"
+#include "ui/qt_fonts.h"
+#include "ui/qt_widget_helpers.h"
 #include "platform/sound.h"
 
 namespace {
@@ -57,8 +56,8 @@ QPushButton* button(const QString& name, const QString& caption, QWidget* parent
 
 }  // namespace
 
-TfrmSurvey::TfrmSurvey(AppContext& context, TfrmMain& main, QWidget* parent)
-    : QDialog(parent), m_ctx(context), m_main(main) {
+TfrmSurvey::TfrmSurvey(AppContext& context, MonitorView& monitor, QWidget* parent)
+    : QDialog(parent), m_ctx(context), m_monitor(monitor) {
     setObjectName(QStringLiteral("frmSurvey"));
     setFont(gothicFont());
     setWindowFlag(Qt::WindowStaysOnTopHint);
@@ -293,7 +292,7 @@ void TfrmSurvey::reset() {
     prgBar->setMaximum(std::max(m_runMaximum, 1));
     prgBar->setValue(0);
     prgBar->setVisible(true);
-    m_main.clearMonitor();
+    m_monitor.clearMonitor();
 }
 
 void TfrmSurvey::firstShow() {
@@ -337,8 +336,10 @@ void TfrmSurvey::showCounters() {
 
 void TfrmSurvey::centreOnMain() {
     // The survey is taller than a small main window: keep its title bar on the screen.
-    placeCentred(*this, m_main.frameGeometry().center(),
-                 m_main.screen() != nullptr ? m_main.screen() : screen());
+    const QWidget* owner = parentWidget();
+    if (owner == nullptr) return;
+    placeCentred(*this, owner->frameGeometry().center(),
+                 owner->screen() != nullptr ? owner->screen() : screen());
 }
 
 void TfrmSurvey::showEvent(QShowEvent* event) {

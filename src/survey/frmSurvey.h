@@ -19,12 +19,12 @@ class QPushButton;
 class QStatusBar;
 class QTableWidget;
 class QWidget;
-class TfrmMain;
 
 class TfrmSurvey final : public QDialog, public KeyFrameTarget {
     Q_OBJECT
 public:
-    TfrmSurvey(AppContext& context, TfrmMain& main, QWidget* parent = nullptr);
+    // The monitor is cleared when a run starts; the window opens centred on its parent.
+    TfrmSurvey(AppContext& context, MonitorView& monitor, QWidget* parent = nullptr);
 
     // Key frames reach the survey while the window is shown.
     [[nodiscard]] bool wantsKeyFrames() const override { return m_shownFlag; }
@@ -78,7 +78,7 @@ private:
     void centreOnMain();
 
     AppContext& m_ctx;
-    TfrmMain& m_main;
+    MonitorView& m_monitor;
     SurveyTally m_tally;
     // prgBar's true maximum: the bar itself never gets 0, which Qt draws as a busy indicator.
     int m_runMaximum = 0;

@@ -25,7 +25,7 @@
 #include "com/frmCom.h"
 #include "com/port_search.h"
 #include "com/settings_file.h"
-#include "main/qt_click_panel.h"
+#include "ui/qt_click_panel.h"
 #include "platform/linux_serial_device.h"
 #include "platform/port_candidates.h"
 #include "platform/pty_pair.h"

@@ -18,9 +18,9 @@
 #include <QTimer>
 #include <memory>
 
-#include "main/app_context.h"
+#include "com/app_context.h"
 #include "main/frmMain.h"
-#include "main/qt_click_panel.h"
+#include "ui/qt_click_panel.h"
 #include "rem/frmRem.h"
 #include "support/main_window_fixture.h"
 #include "survey/frmSurvey.h"

@@ -7,7 +7,7 @@
 #include <QTest>
 
 #include "main/module_commands.h"
-#include "main/qt_click_panel.h"
+#include "ui/qt_click_panel.h"
 #include "platform/linux_serial_device.h"
 #include "platform/pty_pair.h"
 #include "support/main_window_fixture.h"

@@ -14,7 +14,7 @@
 #include <QTest>
 #include <QTextCursor>
 
-#include "main/qt_click_panel.h"
+#include "ui/qt_click_panel.h"
 #include "support/main_window_fixture.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <QPushButton>
 
 #include "com/event_wait.h"
-#include "main/qt_click_panel.h"
+#include "ui/qt_click_panel.h"
 #include "platform/linux_serial_device.h"
 #include "platform/pty_pair.h"
 #include "support/main_window_fixture.h"

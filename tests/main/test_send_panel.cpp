@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "main/qt_click_panel.h"
+#include "ui/qt_click_panel.h"
 #include "support/main_window_fixture.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <QTest>
 
 #include "com/event_wait.h"
-#include "main/qt_click_panel.h"
+#include "ui/qt_click_panel.h"
 #include "platform/linux_serial_device.h"
 #include "support/main_window_fixture.h"
 

@@ -2,7 +2,7 @@
 // A main window on a fresh context: settings file in a temporary folder, in-memory serial
 // device, recording prompts and sounds.
 
-#include "main/app_context.h"
+#include "com/app_context.h"
 #include "main/frmMain.h"
 #include "platform/linux_serial_device.h"
 #include "platform/pty_pair.h"

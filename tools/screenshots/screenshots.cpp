@@ -15,7 +15,7 @@
 #include <memory>
 
 #include "com/frmCom.h"
-#include "main/app_context.h"
+#include "com/app_context.h"
 #include "main/frmMain.h"
 #include "main/qt_font_dialog.h"
 #include "platform/linux_serial_device.h"

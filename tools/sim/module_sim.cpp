@@ -1,7 +1,7 @@
 #include "module_sim.h"
 
 #include "main/module_commands.h"
-#include "rem/frame_format.h"
+#include "com/frame_format.h"
 
 #include <QByteArray>
 

@@ -1,7 +1,7 @@
 #include "transmitters.h"
 
 #include "script.h"
-#include "rem/frame_format.h"
+#include "com/frame_format.h"
 
 #include <QByteArray>
 

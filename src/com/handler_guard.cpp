@@ -1,6 +1,6 @@
-#include "main/handler_guard.h"
+#include "com/handler_guard.h"
 
-#include "main/app_context.h"
+#include "com/app_context.h"
 
 void showHandlerError(Prompts& prompts, const QString& message) {
     prompts.message(AppContext::kAppTitle, message, Prompts::Icon::Error);

@@ -1,6 +1,7 @@
-#include "rem/frame_format.h"
+#include "com/frame_format.h"
 
 #include "com/cp932.h"
+#include "com/profile_text.h"
 
 #include <QList>
 
@@ -42,10 +43,6 @@ HexBytes hexTextToBytes(QStringView text) {
         i += 2;
     }
     return out;
-}
-
-QString notAnIntegerMessage(const QString& text) {
-    return QStringLiteral("'%1' は整数ではありません").arg(text);
 }
 
 std::uint8_t msgIdFromText(QStringView text) {

@@ -1,4 +1,4 @@
-#include "main/qt_click_panel.h"
+#include "ui/qt_click_panel.h"
 
 #include <QMouseEvent>
 

@@ -1,4 +1,4 @@
-#include "main/qt_fonts.h"
+#include "ui/qt_fonts.h"
 
 #include <QStringList>
 

@@ -1,4 +1,4 @@
-#include "main/settings_location.h"
+#include "com/settings_location.h"
 
 #include "com/settings_file.h"
 

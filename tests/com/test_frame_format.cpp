@@ -1,4 +1,5 @@
-#include "rem/frame_format.h"
+#include "com/frame_format.h"
+#include "com/profile_text.h"
 
 #include <gtest/gtest.h>
 

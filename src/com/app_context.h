@@ -5,7 +5,7 @@
 #include "com/link_settings.h"
 #include "com/port_driver.h"
 #include "platform/executable_info.h"
-#include "rem/frame_sender.h"
+#include "com/frame_sender.h"
 
 #include <QString>
 

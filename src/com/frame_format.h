@@ -23,9 +23,6 @@ struct HexBytes {
 // digits, and a lone last character is ignored.
 [[nodiscard]] HexBytes hexTextToBytes(QStringView text);
 
-// The runtime's wording for a text that is not an integer.
-[[nodiscard]] QString notAnIntegerMessage(const QString& text);
-
 // "0x" + text as a hex integer of up to eight digits, low 8 bits; anything else gives 0.
 [[nodiscard]] std::uint8_t msgIdFromText(QStringView text);
 

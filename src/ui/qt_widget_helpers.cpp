@@ -1,4 +1,4 @@
-#include "main/qt_widget_helpers.h"
+#include "ui/qt_widget_helpers.h"
 
 #include <QRect>
 #include <QScreen>

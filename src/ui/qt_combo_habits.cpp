@@ -1,4 +1,4 @@
-#include "main/qt_combo_habits.h"
+#include "ui/qt_combo_habits.h"
 
 #include <QComboBox>
 #include <QEvent>

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "main/settings_location.h"
+#include "com/settings_location.h"
 
 TEST(SettingsLocation, BesideTheExecutableUnlessThatCannotBeWritten) {
     struct Case {

@@ -2,7 +2,7 @@
 // The two senders and the one sequence counter that numbers every frame the program sends.
 // Header and payload go out as two writes, header first.
 
-#include "rem/frame_format.h"
+#include "com/frame_format.h"
 
 #include <array>
 #include <cstdint>

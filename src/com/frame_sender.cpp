@@ -1,4 +1,4 @@
-#include "rem/frame_sender.h"
+#include "com/frame_sender.h"
 
 #include <algorithm>
 

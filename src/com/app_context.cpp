@@ -1,7 +1,7 @@
-#include "main/app_context.h"
+#include "com/app_context.h"
 
 #include "com/settings_file.h"
-#include "main/settings_location.h"
+#include "com/settings_location.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "main/qt_label_accessibility.h"
+#include "ui/qt_label_accessibility.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
