@@ -3,12 +3,12 @@
 
 #include <QApplication>
 
-#include "ui/qt_label_accessibility.h"
+#include "ui/qt_accessibility.h"
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    installLabelAccessibility();
+    installAccessibility();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -7,7 +7,7 @@
 
 #include "com/app_context.h"
 #include "main/frmMain.h"
-#include "ui/qt_label_accessibility.h"
+#include "ui/qt_accessibility.h"
 #include "platform/canberra_sound.h"
 #include "platform/executable_info.h"
 #include "platform/linux_serial_device.h"
@@ -39,7 +39,7 @@ int runProgram(int argc, char** argv, const ProgramSeams& seams) {
     SingleInstance instance(AppContext::kAppTitle);
     if (instance.notifyRunning()) return 0;
     instance.listen();
-    installLabelAccessibility();
+    installAccessibility();
     // No display name: Qt would append it to every window title.
     QApplication::setApplicationName(AppContext::kAppTitle);
     QApplication::setQuitOnLastWindowClosed(false);

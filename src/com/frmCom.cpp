@@ -13,15 +13,15 @@
 #include <limits>
 #include <optional>
 
+#include "com/app_context.h"
 #include "com/cp932.h"
+#include "com/handler_guard.h"
 #include "com/port_search.h"
 #include "com/profile_text.h"
-#include "com/app_context.h"
-#include "com/handler_guard.h"
+#include "platform/port_candidates.h"
 #include "ui/qt_combo_habits.h"
 #include "ui/qt_fonts.h"
 #include "ui/qt_widget_helpers.h"
-#include "platform/port_candidates.h"
 
 namespace {
 
@@ -36,8 +36,9 @@ std::optional<QString> unstorableTextMessage(const QString& text) {
     const QString code =
         QStringLiteral("U+%1").arg(ch.toUcs4().value(0), 4, 16, QLatin1Char('0')).toUpper();
     const QString shown = ch.front().isPrint() ? ch : QString();
-    return QStringLiteral("「%1」(%2) は設定ファイルに保存できない文字です。 "
-                          "(The character '%1' (%2) cannot be stored in the settings file.)")
+    return QStringLiteral(
+               "「%1」(%2) は設定ファイルに保存できない文字です。 "
+               "(The character '%1' (%2) cannot be stored in the settings file.)")
         .arg(shown, code);
 }
 

@@ -10,7 +10,6 @@ void callIf(const F& f, const auto&... args) {
     if (f) f(args...);
 }
 
-
 }  // namespace
 
 PortSearch::PortSearch(LinkSettings& link, Line line, View view)

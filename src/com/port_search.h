@@ -4,15 +4,14 @@
 // reached through small callbacks so that tests can play ports that are missing, silent or
 // answering.
 
-#include "com/link_settings.h"
-#include "platform/port_candidates.h"
-
 #include <QString>
 #include <QStringList>
-
 #include <cstdint>
 #include <functional>
 #include <vector>
+
+#include "com/link_settings.h"
+#include "platform/port_candidates.h"
 
 class PortSearch {
 public:

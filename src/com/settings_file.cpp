@@ -115,7 +115,8 @@ std::optional<QByteArray> storedText(const QString& text) {
         return std::nullopt;
     }
     // Reading trims blanks around a value and strips one pair of quotes; a value that would
-    // lose either is written in double quotes, which a reader (ours or another program's) strips again.
+    // lose either is written in double quotes, which a reader (ours or another program's) strips
+    // again.
     if (bytes && !bytes->isEmpty()) {
         const char first = bytes->front();
         const char last = bytes->back();

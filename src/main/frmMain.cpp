@@ -34,6 +34,7 @@
 #include "main/monitor_file.h"
 #include "ui/qt_click_panel.h"
 #include "ui/qt_combo_habits.h"
+#include "ui/qt_accessibility.h"
 #include "ui/qt_fonts.h"
 #include "ui/qt_widget_helpers.h"
 #include "platform/ticks.h"
@@ -370,6 +371,8 @@ void TfrmMain::buildMonitorAndStatus() {
     bar->addWidget(sBarPanel0);
     bar->addWidget(sBarPanel1, 1);
     bar->installEventFilter(this);
+    for (QWidget* w : std::initializer_list<QWidget*>{bar, sBarPanel0, sBarPanel1})
+        addAccessibleAction(w, kDoubleClickAction, [this] { sBarDblClick(); });
     for (QLabel* panel : {sBarPanel0, sBarPanel1}) {
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         panel->installEventFilter(this);

@@ -3,7 +3,6 @@
 // tests hand in pseudo-terminals.
 
 #include <QString>
-
 #include <vector>
 
 // The most ports the port list shows and a search tries.

@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "com/app_context.h"
+#include "ui/qt_accessibility.h"
 #include "ui/qt_fonts.h"
 #include "ui/qt_widget_helpers.h"
 #include "platform/sound.h"
@@ -139,6 +140,8 @@ void TfrmRem::buildStatusBar() {
     sBarPanel1 = named(new QLabel(sBar), QStringLiteral("sBarPanel1"));
     sBarPanel1->setAccessibleName(QStringLiteral("Received maker code"));
     sBar->installEventFilter(this);
+    for (QWidget* w : std::initializer_list<QWidget*>{sBar, sBarPanel0, sBarPanel1})
+        addAccessibleAction(w, kDoubleClickAction, [this] { sBarDblClick(); });
     for (QLabel* panel : {sBarPanel0, sBarPanel1}) {
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         panel->installEventFilter(this);

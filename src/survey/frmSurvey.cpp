@@ -18,9 +18,10 @@
 #include <algorithm>
 
 #include "com/app_context.h"
+#include "platform/sound.h"
+#include "ui/qt_accessibility.h"
 #include "ui/qt_fonts.h"
 #include "ui/qt_widget_helpers.h"
-#include "platform/sound.h"
 
 namespace {
 
@@ -203,6 +204,8 @@ void TfrmSurvey::buildStatusBar() {
     sBarPanel1 = named(new QLabel(sBar), QStringLiteral("sBarPanel1"));
     sBarPanel1->setAccessibleName(QStringLiteral("Maker code"));
     sBar->installEventFilter(this);
+    for (QWidget* w : std::initializer_list<QWidget*>{sBar, sBarPanel0, sBarPanel1})
+        addAccessibleAction(w, kDoubleClickAction, [this] { sBarDblClick(); });
     for (QLabel* panel : {sBarPanel0, sBarPanel1}) {
         panel->setTextFormat(Qt::PlainText);
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);

@@ -3,12 +3,11 @@
 // lasts while btnStart is down; the main window's clock times it and SurveyTally does the
 // counting, so this window only wires controls to those and shows the results.
 
+#include <QDialog>
+#include <array>
+
 #include "com/receive_pipeline.h"
 #include "survey/survey_tally.h"
-
-#include <QDialog>
-
-#include <array>
 
 class AppContext;
 class QCheckBox;

@@ -1,5 +1,6 @@
 #include "ui/qt_click_panel.h"
 
+#include <QMetaMethod>
 #include <QMouseEvent>
 
 ClickPanel::ClickPanel(const QString& objectName, QWidget* parent) : QLabel(parent) {
@@ -32,4 +33,12 @@ void ClickPanel::mouseDoubleClickEvent(QMouseEvent* event) {
         m_releaseEndsDoubleClick = true;
         Q_EMIT doubleClicked();
     }
+}
+
+bool ClickPanel::actsOnClick() const {
+    return isSignalConnected(QMetaMethod::fromSignal(&ClickPanel::clicked));
+}
+
+bool ClickPanel::actsOnDoubleClick() const {
+    return isSignalConnected(QMetaMethod::fromSignal(&ClickPanel::doubleClicked));
 }

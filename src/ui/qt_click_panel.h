@@ -8,6 +8,10 @@ class ClickPanel final : public QLabel {
 public:
     explicit ClickPanel(const QString& objectName, QWidget* parent = nullptr);
 
+    // Whether anything answers the gesture: assistive tools are offered only those.
+    [[nodiscard]] bool actsOnClick() const;
+    [[nodiscard]] bool actsOnDoubleClick() const;
+
 Q_SIGNALS:
     void clicked();
     void doubleClicked();

@@ -21,7 +21,7 @@
 #include <string>
 
 class MainWindowTest : public ::testing::Test {
-protected:
+public:  // the tests' tables reach the windows through it
     void writeIni(const QByteArray& text) {
         QFile f(iniPath());
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
