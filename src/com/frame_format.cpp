@@ -88,16 +88,19 @@ std::variant<Frame, FrameRefusal> buildPanelFrame(const PanelTexts& texts, std::
             const qsizetype at = firstUnencodable(texts.parameter).value_or(0);
             const QString ch = texts.parameter.mid(at, texts.parameter[at].isHighSurrogate() ? 2 : 1);
             return FrameRefusal{
-                QStringLiteral("The parameter cannot be sent: '%1' (U+%2) has no Shift_JIS "
-                               "(code page 932) form.")
+                QStringLiteral("パラメータを送信できません: '%1' (U+%2) は Shift_JIS (コードページ "
+                               "932) にない文字です。 (The parameter cannot be sent: '%1' (U+%2) "
+                               "has no Shift_JIS (code page 932) form.)")
                     .arg(ch)
                     .arg(ch.toUcs4().value(0), 4, 16, QLatin1Char('0'))};
         }
         payload = *encoded;
     }
     if (payload.size() > kMaxPanelPayload) {
-        return FrameRefusal{QStringLiteral("The parameter is %1 bytes long; a frame carries at "
-                                           "most %2 bytes. Nothing was sent.")
+        return FrameRefusal{QStringLiteral("パラメータが %1 バイトあります。1 フレームで送れるのは "
+                                           "%2 バイトまでです。何も送信していません。 (The "
+                                           "parameter is %1 bytes long; a frame carries at most "
+                                           "%2 bytes. Nothing was sent.)")
                                 .arg(payload.size())
                                 .arg(kMaxPanelPayload)};
     }

@@ -32,9 +32,13 @@ bool PortDriver::open() {
         if (m_state.reportOpenFailure) {
             QString detail = QString::fromStdString(err.message);
             if (err.kind == SerialErrorKind::PermissionDenied)
-                detail += QStringLiteral("\nAdd yourself to the dialout group (sudo adduser $USER dialout) and log in again.");
+                detail += QStringLiteral(
+                    "\ndialout グループに入って (sudo adduser $USER dialout) ログインし直してください。 "
+                    "(Add yourself to the dialout group (sudo adduser $USER dialout) and log in "
+                    "again.)");
             else if (err.kind == SerialErrorKind::InUse)
-                detail += QStringLiteral("\nThe port is in use by another program.");
+                detail += QStringLiteral(
+                    "\nポートは他のプログラムが使用中です。 (The port is in use by another program.)");
             m_prompts.message(QStringLiteral("Comm Open"), QStringLiteral("INVALID HANDLE"),
                               Prompts::Icon::Warning, detail);
         }

@@ -85,7 +85,9 @@ TEST_F(ProgramTest, TerminationSignalsSaveSettingsAndExitCleanly) {
     for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
         QFile f(ini());
         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write("[COMPORT]\r\nPortName=" + QByteArray::fromStdString(pty->slavePath()) + "\r\n");
+        // Bytes without a code page 932 meaning stay as they are, and the other keys are added.
+        f.write("[COMPORT]\r\nPortName=" + QByteArray::fromStdString(pty->slavePath()) +
+                "\r\nRecvHead=\x80\xFD\xE7\x84\xA1\r\nSendHead=\x85\x40\r\n");
         f.close();
         QProcess p;
         startProgram(p);
@@ -98,6 +100,9 @@ TEST_F(ProgramTest, TerminationSignalsSaveSettingsAndExitCleanly) {
         ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
         const QByteArray text = saved.readAll();
         EXPECT_TRUE(text.contains("ProID___=0x0000\r\n")) << sig << text.constData();
+        EXPECT_TRUE(text.contains("\r\nRecvHead=\x80\xFD\xE7\x84\xA1\r\nSendHead=\x85\x40\r\n"))
+            << sig;
+        EXPECT_EQ(text.count('='), 15) << sig << text.constData();
     }
 }
 

@@ -384,7 +384,7 @@ TEST_F(FrmComTest, OpenRefusedForPermissionSaysWhatToDo) {
     EXPECT_TRUE(prompts.shown[0].detail.contains(QStringLiteral("dialout")));
 }
 
-TEST_F(FrmComTest, UnconvertibleLineNumberLeavesNoSettingHalfApplied) {
+TEST_F(FrmComTest, UnconvertibleOrUnstorableTextLeavesNoSettingHalfApplied) {
     writeIni("[COMPORT]\r\nPortName=ttyUSB1\r\nBaudRate=19200\r\n");
     start();
     const LinkSettings before = context->settings.link;
@@ -393,10 +393,19 @@ TEST_F(FrmComTest, UnconvertibleLineNumberLeavesNoSettingHalfApplied) {
     struct Case {
         QComboBox* TfrmCom::*box;
         QString text;
+        QString message;  // empty: the integer message
     };
-    const Case cases[] = {{&TfrmCom::cmbBound, QStringLiteral("96OO")},
-                          {&TfrmCom::cmbDatBit, QStringLiteral("８")},
-                          {&TfrmCom::cmbStopBit, QStringLiteral("1 ")}};
+    const QString unstorable =
+        QStringLiteral("「%1」(%2) は設定ファイルに保存できない文字です。 "
+                       "(The character '%1' (%2) cannot be stored in the settings file.)");
+    const Case cases[] = {
+        {&TfrmCom::cmbBound, QStringLiteral("96OO"), {}},
+        {&TfrmCom::cmbDatBit, QStringLiteral("８"), {}},
+        {&TfrmCom::cmbStopBit, QStringLiteral("1 "), {}},
+        // Texts typed with a character the settings file cannot hold are refused at OK.
+        {&TfrmCom::cmbPort, QStringLiteral("COM€"), unstorable.arg(u"€", u"U+20AC")},
+        {&TfrmCom::cmbRecvDlmt, QStringLiteral("CRก"), unstorable.arg(u"ก", u"U+0E01")},
+    };
     const int result = runCommand([&](TfrmCom& d) {
         for (const Case& c : cases) {
             prompts.shown.clear();
@@ -410,12 +419,15 @@ TEST_F(FrmComTest, UnconvertibleLineNumberLeavesNoSettingHalfApplied) {
             ASSERT_EQ(prompts.shown.size(), 1U) << c.text.toStdString();
             EXPECT_EQ(prompts.shown[0].caption, AppContext::kAppTitle);
             EXPECT_EQ(prompts.shown[0].text,
-                      QStringLiteral("'%1' は整数ではありません").arg(c.text));
+                      c.message.isEmpty() ? QStringLiteral("'%1' は整数ではありません").arg(c.text)
+                                          : c.message);
             EXPECT_EQ(prompts.shown[0].icon, Prompts::Icon::Error);
             EXPECT_TRUE(d.isVisible());
             EXPECT_EQ(context->settings.link, before) << c.text.toStdString();
             EXPECT_EQ((d.*c.box)->currentText(), c.text) << "what was typed stays to be mended";
-            EXPECT_EQ(d.cmbPort->currentText(), QStringLiteral("ttyUSB7"));
+            if (c.box != &TfrmCom::cmbPort) {
+                EXPECT_EQ(d.cmbPort->currentText(), QStringLiteral("ttyUSB7"));
+            }
             EXPECT_EQ(serial.opens, opensBefore) << "the port stays closed";
         }
         QTest::mouseClick(d.btnCancel, Qt::LeftButton);

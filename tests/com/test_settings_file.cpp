@@ -417,3 +417,34 @@ TEST_F(SettingsFileTest, TextsWithOuterBlanksOrQuotesSurviveSaves) {
 }
 
 }  // namespace
+
+namespace {
+
+// Bytes with no code page 932 meaning (lone bytes, UTF-8 text) and double-byte codes the code
+// page leaves unassigned: a text holding them is kept byte for byte while nobody changes it,
+// and never stops the other keys from being saved.
+TEST_F(SettingsFileTest, TextsKeepTheirExactBytesAndNeverBlockTheSave) {
+    const QByteArray foreign[] = {"\x80", "\xA0", "\xFD", "\xE7\x84\xA1\xE3\x81\x97",
+                                  "\x85\x40", "\xEF\x40", "\xFC\xFC", "a\x80z\xFC\xFC"};
+    const char* const textKeys[] = {"PortName", "Parity__", "SendHead", "SendDlmt",
+                                    "RecvHead", "RecvDlmt"};
+    for (const QByteArray& bytes : foreign) {
+        QByteArray file = "[COMPORT]\r\n";
+        for (const char* key : textKeys) file += QByteArray(key) + '=' + bytes + "\r\n";
+        Settings s = loadText(file);
+        s.module.rfCh = 7;  // a change elsewhere must still be saved
+        ASSERT_TRUE(saveSettings(path(), s)) << bytes.toHex().constData();
+        const QByteArray saved = readBytes(path());
+        for (const char* key : textKeys) {
+            EXPECT_TRUE(saved.contains("\r\n" + QByteArray(key) + '=' + bytes + "\r\n"))
+                << key << ' ' << bytes.toHex().constData();
+        }
+        for (const char* key : {"BaudRate=", "ByteSize=", "StopBits=", "RecvTout=", "LFSize__=",
+                                "RFpw____=", "SysID___=", "ProID___="})
+            EXPECT_TRUE(saved.contains(key)) << key;
+        EXPECT_TRUE(saved.contains("RFch____=7\r\n"));
+        EXPECT_EQ(loadSettings(path()), s) << "reads back as it was loaded";
+    }
+}
+
+}  // namespace
