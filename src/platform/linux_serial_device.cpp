@@ -10,6 +10,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -328,12 +329,15 @@ bool LinuxSerialDevice::write(const std::uint8_t* data, std::size_t n) {
         if (put < 0 && errno != EAGAIN) return false;
 
         // The driver's output buffer is full: wait for room, but not forever on a line
-        // that stopped draining (flow-controlled peer, stuck adapter).
+        // that stopped draining (flow-controlled peer, stuck adapter). poll reports room
+        // only once the queue is nearly empty, which a slow line with a full queue takes
+        // seconds to reach; short slices let each byte it takes count as progress.
         const auto left =
             std::chrono::ceil<std::chrono::milliseconds>(giveUpAt - Clock::now()).count();
         if (left <= 0) return false;
+        constexpr long kRoomCheckMs = 10;
         pollfd entry{m_fd.get(), POLLOUT, 0};
-        const int ready = ::poll(&entry, 1, static_cast<int>(left));
+        const int ready = ::poll(&entry, 1, static_cast<int>(std::min<long>(left, kRoomCheckMs)));
         if (ready < 0 && errno != EINTR) return false;
         if (ready > 0 && (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return false;
     }
