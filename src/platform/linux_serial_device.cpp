@@ -2,18 +2,23 @@
 // must therefore never include <termios.h>, directly or through another header.
 #include "platform/linux_serial_device.h"
 
+#include "platform/serial_port_node.h"
+
 #include <asm/termbits.h>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 // Linux sizes a tty's buffers inside the kernel and offers no call to change them, so the
@@ -108,6 +113,24 @@ LineParams paramsOf(const termios2& line) {
     return params;
 }
 
+// Follows every symlink (orlin-sim's link, /dev/serial/by-id) to the node itself, and
+// refuses what is not a serial port before anything opens it.
+SerialError resolveSerialNode(const std::string& devicePath, std::string* resolved) {
+    const std::unique_ptr<char, decltype(&std::free)> real(::realpath(devicePath.c_str(), nullptr),
+                                                           &std::free);
+    if (!real) return serialErrorFromErrno(errno, "open", devicePath);
+    struct stat node {};
+    if (::stat(real.get(), &node) != 0) return serialErrorFromErrno(errno, "open", devicePath);
+    static const SysfsCharDeviceInfo kernelDevices;
+    if (const auto why = whyNotASerialPort(node, kernelDevices)) {
+        return {SerialErrorKind::NotATty, ENOTTY,
+                "シリアルポートではありません (" + devicePath + " is not a serial port: " + *why +
+                    ")"};
+    }
+    *resolved = real.get();
+    return {};
+}
+
 bool hangupSeen(int fd) {
     pollfd entry{fd, POLLIN, 0};
     int ready = 0;
@@ -168,12 +191,14 @@ LinuxSerialDevice::~LinuxSerialDevice() { close(); }
 SerialError LinuxSerialDevice::open(const std::string& devicePath, const LineParams& params) {
     close();
     if (SerialError bad = checkParams(params, devicePath)) return bad;
+    std::string nodePath;
+    if (SerialError bad = resolveSerialNode(devicePath, &nodePath)) return bad;
 
     // O_NONBLOCK keeps open() from waiting for carrier before CLOCAL is set, and lets reads
     // return at once; the receive thread does its waiting in poll(2).
     UniqueFd fd;
     do {
-        fd.reset(::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+        fd.reset(::open(nodePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
     } while (!fd.valid() && errno == EINTR);
     if (!fd.valid()) return serialErrorFromErrno(errno, "open", devicePath);
 
