@@ -282,6 +282,10 @@ int LinuxSerialDevice::readErrorCounts(LineErrorCounts* counts) const {
 
 void LinuxSerialDevice::close() {
     if (!m_fd.valid()) return;
+    // Output still queued on a line that does not drain would hold the close for the
+    // driver's closing delay (30 s by default on serial ports); once the port is let go it
+    // is of no use, and the rest of a frame cut short by a failed write must not follow.
+    static_cast<void>(::ioctl(m_fd.get(), TCFLSH, TCOFLUSH));
     // Failures are of no use here: the line is being let go either way, and ptys refuse
     // the modem-line requests outright.
     static_cast<void>(modemLines(m_fd.get(), TIOCMBIC, TIOCM_DTR));
