@@ -11,7 +11,7 @@ AppContext::AppContext(PlatformServices services)
       settingsPath(settingsLocationFor(platform.executable.path)),
       port(settings.link, platform.serial, platform.ticks, platform.prompts, kAppTitle),
       sender([this](const QByteArray& bytes) {
-          port.write(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+          return port.write(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
                      static_cast<std::size_t>(bytes.size()));
       }) {}
 

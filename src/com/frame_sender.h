@@ -1,6 +1,7 @@
 #pragma once
 // The two senders and the one sequence counter that numbers every frame the program sends.
-// Header and payload go out as two writes, header first.
+// Header and payload go out as two writes, header first; a frame goes out whole or not at
+// all, so a failed header write keeps the payload back.
 
 #include "com/frame_format.h"
 
@@ -11,7 +12,8 @@
 
 class FrameSender {
 public:
-    using Write = std::function<void(const QByteArray&)>;
+    // True when the block went out whole.
+    using Write = std::function<bool(const QByteArray&)>;
 
     explicit FrameSender(Write write) : m_write(std::move(write)) {}
 

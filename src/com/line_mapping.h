@@ -7,7 +7,7 @@
 
 #include <string>
 
-// "/dev/ttyUSB0" as is; "COM1" -> /dev/ttyS0 (the numbering Windows layers on Linux use);
+// "/dev/ttyUSB0" as is; "COM1" -> /dev/ttyS0 (COMn counts from 1, ttySn from 0);
 // any other name is looked for under /dev.
 [[nodiscard]] std::string devicePathFor(const QString& portName);
 

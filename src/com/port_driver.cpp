@@ -81,19 +81,35 @@ void PortDriver::close() {
     Q_EMIT connectionShown(false);
 }
 
-void PortDriver::write(const std::uint8_t* data, std::size_t n) {
+bool PortDriver::write(const std::uint8_t* data, std::size_t n) {
     // Writing to a closed port is a no-op: the send panel may be used at any time.
-    if (!m_device.isOpen()) return;
+    if (!m_device.isOpen()) return false;
     // The port is already on its way down after a line error: drop the block quietly rather
     // than stack a second warning on the first (a frame is two writes).
-    if (m_state.receiveStopRequest) return;
+    if (m_state.receiveStopRequest) return false;
     if (m_device.status().error) {
-        m_prompts.message(m_appTitle, QStringLiteral("Send ClearCommError dwErrorMask != 0"),
-                          Prompts::Icon::None);
-        m_state.receiveStopRequest = true;
-        return;
+        stopAfterSendError(QStringLiteral("Send ClearCommError dwErrorMask != 0"));
+        return false;
     }
-    m_device.write(data, n);
+    if (!m_device.write(data, n)) {
+        stopAfterSendError(QStringLiteral("送信できません。ポートを閉じます "
+                                          "(the line does not take the data; the port is closed)"));
+        return false;
+    }
+    return true;
+}
+
+void PortDriver::requestReceiveStop() {
+    m_state.receiveStopRequest = true;
+    // On a quiet line the thread sleeps without a timeout; without a nudge the port would
+    // stay shown open, dropping every send, until a byte happened to arrive.
+    if (m_thread) m_thread->wake();
+}
+
+void PortDriver::stopAfterSendError(const QString& message) {
+    // Stop first: the port goes down while the message is up, not after it is dismissed.
+    requestReceiveStop();
+    m_prompts.message(m_appTitle, message, Prompts::Icon::None);
 }
 
 bool PortDriver::waitForFrame(std::uint32_t ms) {
@@ -111,7 +127,8 @@ std::optional<std::uint32_t> PortDriver::poll() {
         Depth(const Depth&) = delete;
         Depth& operator=(const Depth&) = delete;
     } depth(m_pollDepth);
-    if (!m_device.isOpen()) {
+    // A stop is pending (a failed send): what waits is discarded with the port.
+    if (!m_device.isOpen() || m_state.receiveStopRequest) {
         m_state.receiveStopRequest = true;
         return std::nullopt;
     }

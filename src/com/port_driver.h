@@ -36,7 +36,9 @@ public:
 
     bool open();
     void close();
-    void write(const std::uint8_t* data, std::size_t n);
+    // True when the whole block went to the device. A block that cannot go out whole is a
+    // line error: the user is told once and the port stops.
+    bool write(const std::uint8_t* data, std::size_t n);
     bool waitForFrame(std::uint32_t ms);
     void pumpFor(std::uint32_t ms);
 
@@ -46,7 +48,8 @@ public:
     [[nodiscard]] const PortState& state() const { return m_state; }
     void setReportOpenFailure(bool on) { m_state.reportOpenFailure = on; }
     void setFrameReceived(bool on) { m_state.frameReceived = on; }
-    void requestReceiveStop() { m_state.receiveStopRequest = true; }
+    // The receive thread stops the port at its next poll, which runs at once.
+    void requestReceiveStop();
     [[nodiscard]] const Ticks& ticks() const { return m_ticks; }
 
     // One poll of the line; runs on the UI thread at the receive thread's request. Returns
@@ -63,6 +66,7 @@ Q_SIGNALS:
 
 private:
     void stopPort();
+    void stopAfterSendError(const QString& message);
 
     const LinkSettings& m_link;
     SerialDevice& m_device;

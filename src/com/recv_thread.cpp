@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <optional>
 
 TRecvThread::TRecvThread(PortDriver& driver, int deviceFd)
@@ -20,6 +21,10 @@ TRecvThread::~TRecvThread() {
 
 void TRecvThread::requestTerminate() {
     m_terminate.store(true);
+    wake();
+}
+
+void TRecvThread::wake() {
     if (m_wakeFd >= 0) {
         const std::uint64_t one = 1;
         [[maybe_unused]] ssize_t n = ::write(m_wakeFd, &one, sizeof one);
@@ -53,6 +58,11 @@ void TRecvThread::run() {
         do {
             rc = ::poll(fds, 2, timeout);
         } while (rc < 0 && errno == EINTR);
+        // Consume the wake-up, or every later sleep would end at once.
+        if (rc > 0 && (fds[1].revents & POLLIN) != 0) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] ssize_t n = ::read(m_wakeFd, &count, sizeof count);
+        }
     }
     PortDriver* driver = &m_driver;
     QMetaObject::invokeMethod(

@@ -19,6 +19,9 @@ public:
 
     // Ends the thread after its current poll. Safe from any thread.
     void requestTerminate();
+    // Cuts the current sleep short so that the next poll runs now (a stop request made on
+    // the UI thread on a quiet line). Safe from any thread.
+    void wake();
 
 protected:
     void run() override;

@@ -2,17 +2,23 @@
 // must therefore never include <termios.h>, directly or through another header.
 #include "platform/linux_serial_device.h"
 
+#include "platform/serial_port_node.h"
+
 #include <asm/termbits.h>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 // Linux sizes a tty's buffers inside the kernel and offers no call to change them, so the
@@ -107,6 +113,24 @@ LineParams paramsOf(const termios2& line) {
     return params;
 }
 
+// Follows every symlink (orlin-sim's link, /dev/serial/by-id) to the node itself, and
+// refuses what is not a serial port before anything opens it.
+SerialError resolveSerialNode(const std::string& devicePath, std::string* resolved) {
+    const std::unique_ptr<char, decltype(&std::free)> real(::realpath(devicePath.c_str(), nullptr),
+                                                           &std::free);
+    if (!real) return serialErrorFromErrno(errno, "open", devicePath);
+    struct stat node {};
+    if (::stat(real.get(), &node) != 0) return serialErrorFromErrno(errno, "open", devicePath);
+    static const SysfsCharDeviceInfo kernelDevices;
+    if (const auto why = whyNotASerialPort(node, kernelDevices)) {
+        return {SerialErrorKind::NotATty, ENOTTY,
+                "シリアルポートではありません (" + devicePath + " is not a serial port: " + *why +
+                    ")"};
+    }
+    *resolved = real.get();
+    return {};
+}
+
 bool hangupSeen(int fd) {
     pollfd entry{fd, POLLIN, 0};
     int ready = 0;
@@ -167,12 +191,14 @@ LinuxSerialDevice::~LinuxSerialDevice() { close(); }
 SerialError LinuxSerialDevice::open(const std::string& devicePath, const LineParams& params) {
     close();
     if (SerialError bad = checkParams(params, devicePath)) return bad;
+    std::string nodePath;
+    if (SerialError bad = resolveSerialNode(devicePath, &nodePath)) return bad;
 
     // O_NONBLOCK keeps open() from waiting for carrier before CLOCAL is set, and lets reads
     // return at once; the receive thread does its waiting in poll(2).
     UniqueFd fd;
     do {
-        fd.reset(::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+        fd.reset(::open(nodePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
     } while (!fd.valid() && errno == EINTR);
     if (!fd.valid()) return serialErrorFromErrno(errno, "open", devicePath);
 
@@ -256,6 +282,10 @@ int LinuxSerialDevice::readErrorCounts(LineErrorCounts* counts) const {
 
 void LinuxSerialDevice::close() {
     if (!m_fd.valid()) return;
+    // Output still queued on a line that does not drain would hold the close for the
+    // driver's closing delay (30 s by default on serial ports); once the port is let go it
+    // is of no use, and the rest of a frame cut short by a failed write must not follow.
+    static_cast<void>(::ioctl(m_fd.get(), TCFLSH, TCOFLUSH));
     // Failures are of no use here: the line is being let go either way, and ptys refuse
     // the modem-line requests outright.
     static_cast<void>(modemLines(m_fd.get(), TIOCMBIC, TIOCM_DTR));
@@ -328,12 +358,15 @@ bool LinuxSerialDevice::write(const std::uint8_t* data, std::size_t n) {
         if (put < 0 && errno != EAGAIN) return false;
 
         // The driver's output buffer is full: wait for room, but not forever on a line
-        // that stopped draining (flow-controlled peer, stuck adapter).
+        // that stopped draining (flow-controlled peer, stuck adapter). poll reports room
+        // only once the queue is nearly empty, which a slow line with a full queue takes
+        // seconds to reach; short slices let each byte it takes count as progress.
         const auto left =
             std::chrono::ceil<std::chrono::milliseconds>(giveUpAt - Clock::now()).count();
         if (left <= 0) return false;
+        constexpr long kRoomCheckMs = 10;
         pollfd entry{m_fd.get(), POLLOUT, 0};
-        const int ready = ::poll(&entry, 1, static_cast<int>(left));
+        const int ready = ::poll(&entry, 1, static_cast<int>(std::min<long>(left, kRoomCheckMs)));
         if (ready < 0 && errno != EINTR) return false;
         if (ready > 0 && (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return false;
     }

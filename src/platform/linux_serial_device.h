@@ -59,7 +59,9 @@ public:
     // parity, so tests look here for those.
     [[nodiscard]] LineParams requested() const { return m_requested; }
 
-    // How long write() waits for a full output buffer to drain before giving up.
+    // How long write() waits for room in a full output buffer, without any byte going out,
+    // before it gives up. The wait blocks the UI thread, so it is kept short: a line that
+    // drains at any usable rate takes a byte well within it.
     void setWriteStallLimit(std::chrono::milliseconds limit) { m_writeStallLimit = limit; }
 
 private:
@@ -86,5 +88,5 @@ private:
     LineErrorCounts m_lastCounts;
     LineParams m_requested;
     LineParams m_applied;
-    std::chrono::milliseconds m_writeStallLimit{2000};
+    std::chrono::milliseconds m_writeStallLimit{200};
 };

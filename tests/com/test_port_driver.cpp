@@ -1,6 +1,7 @@
 // The port driver's state machine on an in-memory device: open/close order, write guards,
 // line errors stopping the port, and the waits.
 #include "com/event_wait.h"
+#include "com/frame_sender.h"
 #include "com/port_driver.h"
 #include "com/receive_handler.h"
 #include "support/fake_platform.h"
@@ -125,6 +126,28 @@ TEST_F(PortDriverTest, LineErrorBeforeWriteDropsBlockWarnsAndStopsPort) {
     // The toggle reopens after a stop.
     device.lineError = false;
     EXPECT_TRUE(driver.open());
+}
+
+TEST_F(PortDriverTest, FrameCutShortByAStalledLineKeepsItsRestBackWarnsOnceAndStopsPort) {
+    FrameSender sender([this](const QByteArray& b) {
+        return driver.write(reinterpret_cast<const std::uint8_t*>(b.constData()),
+                            static_cast<std::size_t>(b.size()));
+    });
+    ASSERT_TRUE(driver.open());
+    // One header byte gets out, then the line stalls; it drains again by the payload.
+    device.failingWrites = 1;
+    device.bytesBeforeStall = 1;
+    sender.sendCommand(0x20, 4);
+    ASSERT_EQ(device.writes.size(), 1u) << "nothing of the frame follows its failed header";
+    EXPECT_EQ(device.writes[0].size(), 1);
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_TRUE(prompts.shown[0].text.startsWith(QStringLiteral("送信できません")));
+    EXPECT_TRUE(driver.state().receiveStopRequest);
+    // Frames sent while the port goes down are dropped without a second warning.
+    sender.sendCommand(0x20, 4);
+    EXPECT_EQ(device.writes.size(), 1u);
+    ASSERT_TRUE(waitClosed());
+    EXPECT_EQ(prompts.shown.size(), 1u);
 }
 
 TEST_F(PortDriverTest, LineErrorWhileReceivingStopsPortWithoutMessage) {

@@ -1,6 +1,7 @@
 // The port driver on real pseudo-terminals: line parameters as the far end sees them, open
-// failures, and a far end that hangs up.
+// failures, a far end that hangs up or stops reading.
 #include "com/event_wait.h"
+#include "com/frame_sender.h"
 #include "com/port_driver.h"
 #include "platform/linux_serial_device.h"
 #include "platform/pty_pair.h"
@@ -10,6 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
+
+#include <algorithm>
+#include <chrono>
+#include <iostream>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -151,6 +156,41 @@ TEST_F(PortDriverPtyTest, WrittenBlocksArriveWhole) {
     for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint8_t>(i * 7);
     driver.write(block.data(), block.size());
     EXPECT_EQ(ptytest::readBytes(pty->masterFd(), block.size(), std::chrono::seconds(3)), block);
+}
+
+TEST_F(PortDriverPtyTest, FrameOnAStalledLineFailsQuicklyWarnsOnceAndStopsThePortAtOnce) {
+    // A second descriptor of the slave fills the line while the far end reads nothing.
+    UniqueFd filler(::open(pty->slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+    ASSERT_TRUE(filler.valid());
+    constexpr std::uint8_t kFill = 0xEE;
+    ptytest::fillUntilStalled(filler.get(), kFill);
+    ASSERT_TRUE(driver.open());
+    pumpFor(50, ticks);  // let the thread settle into its sleep
+    QSignalSpy status(&driver, &PortDriver::statusChanged);
+    FrameSender sender([this](const QByteArray& b) {
+        return driver.write(reinterpret_cast<const std::uint8_t*>(b.constData()),
+                            static_cast<std::size_t>(b.size()));
+    });
+
+    const auto start = std::chrono::steady_clock::now();
+    sender.sendCommand(0x20, 4);
+    const auto heldMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - start)
+                            .count();
+    std::cout << "[  figure  ] a frame on a stalled line held the UI thread " << heldMs << " ms\n";
+    RecordProperty("stalled_frame_ms", static_cast<int>(heldMs));
+    EXPECT_LT(heldMs, 500);
+    ASSERT_EQ(prompts.shown.size(), 1u);
+
+    // No byte comes to wake the receive thread: the stop must not wait for one.
+    EXPECT_TRUE(pumpUntil([this] { return !driver.isOpen(); }, ticks, 1000));
+    ASSERT_FALSE(status.isEmpty());
+    EXPECT_EQ(status.last()[0].toString(), link.portName + QStringLiteral(":OFF"));
+    sender.sendCommand(0x20, 4);
+    EXPECT_EQ(prompts.shown.size(), 1u);
+    const auto seen = ptytest::readAvailable(pty->masterFd(), std::chrono::milliseconds(100));
+    EXPECT_TRUE(std::all_of(seen.begin(), seen.end(), [](std::uint8_t b) { return b == kFill; }))
+        << "nothing of the frame reached the far end";
 }
 
 }  // namespace

@@ -348,6 +348,21 @@ TEST_F(LinuxSerialDeviceTest, WriteGivesUpWhenTheLineStopsDraining) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
 }
 
+TEST_F(LinuxSerialDeviceTest, CloseDropsWhatAStalledLineStillHolds) {
+    openPlain();
+    m_device.setWriteStallLimit(20ms);
+    const Bytes chunk = pattern(1024);
+    std::size_t whole = 0;
+    while (m_device.write(chunk.data(), chunk.size())) whole += chunk.size();
+    ASSERT_GT(whole, 0u);
+    const auto start = std::chrono::steady_clock::now();
+    m_device.close();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms);
+    // Left queued, all of it would still reach the far end once it reads again.
+    const Bytes seen = ptytest::readAvailable(m_pty.masterFd(), 100ms);
+    EXPECT_LT(seen.size(), whole);
+}
+
 TEST_F(LinuxSerialDeviceTest, FarEndHangupIsAnErrorAndReadFails) {
     openPlain();
     EXPECT_FALSE(m_device.status().error);

@@ -1,6 +1,6 @@
 #pragma once
 // A serial device in memory: opens or refuses as told, records what is written, hands out
-// queued input, and reports a line error when asked to.
+// queued input, and reports a line error or a write that stalls part-way when asked to.
 
 #include "platform/serial_device.h"
 
@@ -37,12 +37,22 @@ public:
     }
     bool write(const std::uint8_t* data, std::size_t n) override {
         if (!m_open) return false;
+        if (failingWrites > 0) {
+            // What got out before the line stalled.
+            --failingWrites;
+            const std::size_t out = std::min(n, bytesBeforeStall);
+            if (out > 0)
+                writes.emplace_back(reinterpret_cast<const char*>(data), static_cast<qsizetype>(out));
+            return false;
+        }
         writes.emplace_back(reinterpret_cast<const char*>(data), static_cast<qsizetype>(n));
         return true;
     }
 
     bool refuseOpen = false;
     bool lineError = false;
+    int failingWrites = 0;  // this many writes stall, each after bytesBeforeStall bytes
+    std::size_t bytesBeforeStall = 0;
     int opens = 0;
     int closes = 0;
     std::string lastPath;

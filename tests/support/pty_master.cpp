@@ -113,6 +113,21 @@ bool writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
     return true;
 }
 
+std::size_t fillUntilStalled(int slaveFd, std::uint8_t byte) {
+    const std::vector<std::uint8_t> chunk(1024, byte);
+    std::size_t total = 0;
+    for (;;) {
+        ssize_t put = 0;
+        while ((put = ::write(slaveFd, chunk.data(), chunk.size())) > 0)
+            total += static_cast<std::size_t>(put);
+        if (put < 0 && errno != EAGAIN && errno != EINTR) return total;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        put = ::write(slaveFd, chunk.data(), 1);
+        if (put < 0 && errno == EAGAIN) return total;
+        if (put > 0) ++total;
+    }
+}
+
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     while (!condition()) {

@@ -45,6 +45,12 @@ std::vector<std::uint8_t> readAvailable(int fd, std::chrono::milliseconds quiet)
 // Writes the whole block to a (possibly non-blocking) descriptor.
 bool writeAll(int fd, const std::vector<std::uint8_t>& bytes);
 
+// Writes `byte` to a non-blocking slave descriptor until the line takes no more, as a far
+// end that stopped reading leaves it; returns the count written. The kernel moves queued
+// bytes on in the background, so the line counts as stalled only once it still refuses
+// after a pause.
+std::size_t fillUntilStalled(int slaveFd, std::uint8_t byte);
+
 // Polls `condition` every millisecond until it holds or `timeout` passes. Data written at
 // a pty master reaches the slave through a kernel work queue, so not at once.
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
