@@ -1,6 +1,3 @@
-// File access goes straight to POSIX: the atomic replace needs fsync before rename, and must
-// refuse to rename over a directory or device that happens to sit at the settings path, which
-// QSaveFile does not check.
 #include "com/settings_file.h"
 
 #include <fcntl.h>
@@ -21,91 +18,12 @@
 #include "com/cp932.h"
 #include "com/ini_document.h"
 #include "com/profile_text.h"
+#include "com/safe_file.h"
 
 namespace {
 
 constexpr const char* kComPort = "COMPORT";
 constexpr const char* kQlUnit = "QL-UNIT";
-
-enum class ReadStatus { Missing, Read, Failed };
-
-struct FileRead {
-    ReadStatus status = ReadStatus::Failed;
-    QByteArray bytes;
-};
-
-FileRead readRegularFile(const QByteArray& path) {
-    // O_NONBLOCK so a FIFO at the path cannot hang us; it has no effect on regular files.
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return {errno == ENOENT ? ReadStatus::Missing : ReadStatus::Failed, {}};
-    FileRead result;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        char buffer[8192];
-        for (;;) {
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) break;
-            if (n == 0) {
-                result.status = ReadStatus::Read;
-                break;
-            }
-            result.bytes.append(buffer, n);
-        }
-    }
-    ::close(fd);
-    if (result.status != ReadStatus::Read) result.bytes.clear();
-    return result;
-}
-
-// Closes and removes the temporary file unless the rename has taken it over.
-class TempFile {
-public:
-    TempFile() = default;
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    ~TempFile() {
-        if (m_fd >= 0) ::close(m_fd);
-        if (!m_path.isEmpty()) ::unlink(m_path.constData());
-    }
-
-    bool create(const QByteArray& target, mode_t mode) {
-        for (int attempt = 0; attempt < 16; ++attempt) {
-            const QByteArray candidate =
-                target + ".tmp-" +
-                QByteArray::number(QRandomGenerator::global()->generate(), 16)
-                    .rightJustified(8, '0');
-            m_fd = ::open(candidate.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-            if (m_fd >= 0) {
-                m_path = candidate;
-                return true;
-            }
-            if (errno != EEXIST) return false;
-        }
-        return false;
-    }
-
-    [[nodiscard]] int fd() const { return m_fd; }
-    [[nodiscard]] const QByteArray& path() const { return m_path; }
-
-    bool close() {
-        const int fd = std::exchange(m_fd, -1);
-        return ::close(fd) == 0;
-    }
-
-    void release() { m_path.clear(); }
-
-private:
-    int m_fd = -1;
-    QByteArray m_path;
-};
-
-void syncDirectory(const QByteArray& dir) {
-    const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);  // durability of the rename only; the new content is already in place
-    ::close(fd);
-}
 
 // A text as the file stores it; nullopt when it has none, including texts with a line break or
 // NUL, which would split the line or cut the value short for other readers of the file.
@@ -152,7 +70,7 @@ QString settingsPathFor(const QString& executablePath) {
 
 Settings loadSettings(const QString& path) {
     Settings s;
-    const FileRead file = readRegularFile(QFile::encodeName(path));
+    const FileRead file = readRegularFile(path);
     if (file.status != ReadStatus::Read) return s;
     const IniDocument doc = IniDocument::parse(file.bytes);
 
@@ -194,7 +112,7 @@ bool saveSettings(const QString& path, const Settings& settings) {
     const LinkSettings& link = settings.link;
     const ModuleSettings& module = settings.module;
 
-    const FileRead existing = readRegularFile(QFile::encodeName(path));
+    const FileRead existing = readRegularFile(path);
     if (existing.status == ReadStatus::Failed) return false;
     IniDocument doc = IniDocument::parse(existing.bytes);
 
@@ -227,52 +145,5 @@ bool saveSettings(const QString& path, const Settings& settings) {
     doc.setValue(kQlUnit, "RFpw____", QByteArray::number(module.rfPw));
     doc.setValue(kQlUnit, "SysID___", idText(module.sysIdHi, module.sysIdLo));
     doc.setValue(kQlUnit, "ProID___", idText(module.proIdHi, module.proIdLo));
-    return replaceFileContents(path, doc.toBytes());
-}
-
-bool writeAll(int fd, QByteArrayView data) {
-    const char* p = data.data();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        left -= n;
-    }
-    return true;
-}
-
-bool replaceFileContents(const QString& path, QByteArrayView data) {
-    QByteArray target = QFile::encodeName(path);
-    struct stat st {};
-    if (::lstat(target.constData(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        const QString resolved = QFileInfo(path).canonicalFilePath();
-        if (resolved.isEmpty()) return false;
-        target = QFile::encodeName(resolved);
-    }
-    const bool exists = ::stat(target.constData(), &st) == 0;
-    if (exists && !S_ISREG(st.st_mode)) return false;
-    if (!exists && errno != ENOENT) return false;
-    // A file the user made read-only stays as it is, though the folder would allow a rename;
-    // also for root (sudo to reach a port), whom access() would let write anything.
-    if (exists && (::access(target.constData(), W_OK) != 0 || (st.st_mode & 0222) == 0))
-        return false;
-
-    TempFile temp;
-    if (!temp.create(target, exists ? 0600 : 0666)) return false;
-    if (exists) {
-        if ((st.st_uid != ::geteuid() || st.st_gid != ::getegid()) &&
-            ::fchown(temp.fd(), st.st_uid, st.st_gid) != 0) {
-            // Only root may give a file away; for anyone else the new file stays theirs.
-        }
-        if (::fchmod(temp.fd(), st.st_mode & 07777) != 0) return false;
-    }
-    if (!writeAll(temp.fd(), data) || ::fsync(temp.fd()) != 0 || !temp.close()) return false;
-    if (::rename(temp.path().constData(), target.constData()) != 0) return false;
-    temp.release();
-
-    const qsizetype slash = target.lastIndexOf('/');
-    syncDirectory(slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : target.left(slash));
-    return true;
+    return replaceFileContents(path, doc.toBytes()).ok;
 }

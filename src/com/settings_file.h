@@ -23,13 +23,3 @@ Settings loadSettings(const QString& path);
 // no code page 932 form or contains a line break or NUL, when an existing file cannot be read,
 // or when the new file cannot be written.
 bool saveSettings(const QString& path, const Settings& settings);
-
-// Low-level steps of a save, public so their failure paths can be driven directly.
-
-// Writes all of data to fd, resuming after partial writes and EINTR.
-bool writeAll(int fd, QByteArrayView data);
-
-// Writes data to a temporary file beside path, syncs it and renames it over path. The old
-// file's mode (and, when permitted, owner) carry over; a symlink is followed so the link stays.
-// Fails, touching nothing, when path exists as anything but a regular file (or a dangling link).
-bool replaceFileContents(const QString& path, QByteArrayView data);

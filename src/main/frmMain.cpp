@@ -32,6 +32,7 @@
 #include "main/module_commands.h"
 #include "main/module_model.h"
 #include "main/monitor_file.h"
+#include "main/qt_monitor_text.h"
 #include "ui/qt_click_panel.h"
 #include "ui/qt_combo_habits.h"
 #include "ui/qt_accessibility.h"
@@ -743,7 +744,7 @@ void TfrmMain::mmOpenClick() {
             return;
         }
         flush();
-        memoRecv->setPlainText(file.lastLineEnded ? file.text + u'\n' : file.text);
+        setMonitorText(*memoRecv, file.lastLineEnded ? file.text + u'\n' : file.text);
         sBarPanel1->setText(*path);
     });
 }
@@ -756,7 +757,7 @@ void TfrmMain::mmSaveClick() {
         if (!path) return;
         m_saveName = *path;
         flush();
-        const QString error = writeMonitorFile(*path, memoRecv->toPlainText(), false);
+        const QString error = writeMonitorFile(*path, monitorText(*memoRecv->document()), false);
         if (!error.isEmpty()) {
             showHandlerError(m_ctx.platform.prompts, error);
             return;

@@ -5,7 +5,8 @@
 // carries a line end travels beside the text as a flag.
 //
 // Written as UTF-8 without a byte order mark. Read as UTF-8 when the bytes are valid UTF-8 and
-// as code page 932 otherwise, so files saved by the Windows tools of the kit still open.
+// as code page 932 otherwise, so files saved by the kit's older tools still open. Only regular
+// files are read or written, without ever waiting on a FIFO or device.
 
 #include <QString>
 
@@ -26,6 +27,7 @@ struct MonitorFileResult {
 // adds one more CR LF after the last line: pass true when the monitor's last line is one the
 // system appended (every such line ends in a line end), false when the user typed it without
 // one or the monitor is empty. An empty text with false writes an empty file.
-// Replaces the file atomically; returns an empty string on success, else the reason.
+// Replaces the file atomically, never in place; returns an empty string on success, else the
+// path and the system's reason.
 [[nodiscard]] QString writeMonitorFile(const QString& path, const QString& plainText,
                                        bool lastLineEnded);

@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <climits>
 
+#include "com/safe_file.h"
 #include "com/settings_file.h"
 
 namespace {

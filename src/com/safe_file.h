@@ -1,0 +1,40 @@
+#pragma once
+// Whole-file reads and atomic replaces for the files the user names (settings, monitor logs).
+// POSIX directly: the replace needs fsync before rename, must refuse anything but a regular
+// file at the path (a FIFO would block, a device node would be renamed over), and must say
+// what the system said ("No space left on device"), which QSaveFile does not.
+//
+// A replace never rewrites the old file in place: when no temporary file can be made beside
+// it, the old file stays whole and the reason is returned. Mode, owner and group carry over
+// as far as the caller may set them; in a set-group-ID folder the folder's group is kept.
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+struct FileOutcome {
+    bool ok = false;
+    int error = 0;   // errno of the step that failed, 0 when ok or for a refusal of our own
+    QString reason;  // the system's words, or ours for a refusal; empty when ok
+
+    explicit operator bool() const { return ok; }
+};
+
+enum class ReadStatus { Missing, Read, Failed };
+
+struct FileRead {
+    ReadStatus status = ReadStatus::Failed;
+    QByteArray bytes;
+    QString reason;  // when Failed
+};
+
+// Never blocks: the file is opened without waiting and must be a regular file.
+[[nodiscard]] FileRead readRegularFile(const QString& path);
+
+// Writes all of data to fd, resuming after partial writes and EINTR.
+bool writeAll(int fd, QByteArrayView data);
+
+// Writes data to a temporary file beside path, syncs it and renames it over path; a symlink
+// is followed so the link stays. Fails, touching nothing, when path exists as anything but a
+// regular file (or a dangling link), or is read-only.
+[[nodiscard]] FileOutcome replaceFileContents(const QString& path, QByteArrayView data);
