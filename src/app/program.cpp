@@ -1,5 +1,7 @@
 #include "app/program.h"
 
+#include <csignal>
+
 #include <QApplication>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -34,6 +36,9 @@ void raise(QWidget& window) {
 }  // namespace
 
 int runProgram(int argc, char** argv, const ProgramSeams& seams) {
+    // A reader that goes away mid-write is a write error to report, not a reason to die
+    // with the settings unsaved.
+    std::signal(SIGPIPE, SIG_IGN);
     TerminationSignals::blockInProcess();
     QApplication app(argc, argv);
     SingleInstance instance(AppContext::kAppTitle);

@@ -19,8 +19,7 @@ FileOutcome failure(int error) {
 
 FileOutcome refusal(const QString& reason) { return {false, 0, reason}; }
 
-const QString kNotRegular =
-    QStringLiteral("通常のファイルではありません (not a regular file)");
+const QString kNotRegular = QStringLiteral("通常のファイルではありません (not a regular file)");
 
 // Closes and removes the temporary file unless the rename has taken it over.
 class TempFile {
@@ -95,8 +94,8 @@ void keepOwnership(int fd, const struct stat& old, const QByteArray& folder) {
 FileRead readRegularFile(const QString& path) {
     FileRead result;
     // O_NONBLOCK so a FIFO at the path cannot hang us; it has no effect on regular files.
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         result.status = errno == ENOENT ? ReadStatus::Missing : ReadStatus::Failed;
         result.reason = QString::fromLocal8Bit(std::strerror(errno));

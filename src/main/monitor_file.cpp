@@ -1,18 +1,18 @@
 #include "main/monitor_file.h"
 
-#include "com/cp932.h"
-#include "com/safe_file.h"
-
 #include <QByteArray>
 #include <QStringDecoder>
+
+#include "com/cp932.h"
+#include "com/safe_file.h"
 
 namespace {
 
 QString decode(QByteArray bytes) {
     if (bytes.startsWith("\xEF\xBB\xBF")) bytes.remove(0, 3);
     // One byte order mark is dropped above; the decoder must keep any that follow as text.
-    QStringDecoder utf8(QStringDecoder::Utf8,
-                        QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless |
+                                                  QStringConverter::Flag::ConvertInitialBom);
     QString text = utf8.decode(bytes);
     if (!utf8.hasError()) return text;
     return fromCp932(bytes);

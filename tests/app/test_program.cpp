@@ -55,6 +55,16 @@ protected:
     QProcessEnvironment env;
 };
 
+bool ignoresSigpipe(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) return false;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (!line.startsWith("SigIgn:")) continue;
+        return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGPIPE - 1)) & 1U;
+    }
+    return false;
+}
+
 // Waits for bytes from the program on the far end of a pty.
 QByteArray readFarEnd(int fd, int timeoutMs) {
     pollfd p{fd, POLLIN, 0};
@@ -92,6 +102,7 @@ TEST_F(ProgramTest, TerminationSignalsSaveSettingsAndExitCleanly) {
         QProcess p;
         startProgram(p);
         ASSERT_TRUE(waitUntilListening());
+        EXPECT_TRUE(ignoresSigpipe(p.processId())) << "a vanished reader must not kill it";
         ::kill(static_cast<pid_t>(p.processId()), sig);
         ASSERT_TRUE(p.waitForFinished(5000)) << sig;
         EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << sig;

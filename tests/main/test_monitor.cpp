@@ -135,6 +135,9 @@ TEST_F(MonitorTest, BlankLastLinesOfAnOpenedFileSurviveNewLines) {
         {"a\r\n", 1, "a\r\nx\r\n"},
         {"a", 1, "a\r\nx\r\n"},
         {"", 0, "x\r\n"},
+        // No-break spaces and line or paragraph separators stay the characters they are.
+        {"a\xC2\xA0" "b\xE2\x80\xA8" "c\xE2\x80\xA9" "d\r\n", 2,
+         "a\xC2\xA0" "b\xE2\x80\xA8" "c\xE2\x80\xA9" "d\r\nx\r\n"},
     };
     for (const auto& c : cases) {
         const QString in = dir.filePath(QStringLiteral("in.Txt"));
