@@ -13,17 +13,19 @@ fi
 apt-get install -y -qq --no-install-recommends "$deb" >/dev/null || fail "install failed"
 trap 'dpkg -r norvale-term >/dev/null 2>&1 || true' EXIT
 
-for f in /usr/bin/norvale-term /usr/bin/orlin-sim /usr/share/applications/norvale-term.desktop \
-         /usr/share/icons/hicolor/scalable/apps/norvale-term.svg /usr/share/man/man1/norvale-term.1; do
+for f in /usr/bin/norvale-term /usr/bin/orlin-sim /usr/share/applications/example.norvale.NorvaleTerm.desktop \
+         /usr/share/icons/hicolor/scalable/apps/norvale-term.svg /usr/share/man/man1/norvale-term.1.gz; do
     [ -e "$f" ] || fail "$f missing after install"
 done
 
 home=$(mktemp -d)
 run_once() {
-    HOME=$home XDG_CONFIG_HOME= TMPDIR=$home QT_QPA_PLATFORM=offscreen /usr/bin/norvale-term &
+    HOME=$home XDG_CONFIG_HOME= TMPDIR=$home XDG_RUNTIME_DIR=$home QT_QPA_PLATFORM=offscreen \
+        /usr/bin/norvale-term &
     local pid=$! i
+    # Up once it listens on its single-instance socket.
     for i in $(seq 100); do
-        ls "$home"/norvale-term-* >/dev/null 2>&1 && break
+        [ -n "$(find "$home" -type s 2>/dev/null)" ] && break
         sleep 0.1
     done
     sleep 0.3
