@@ -1,15 +1,15 @@
 #include "app/program.h"
 
-#include <csignal>
-
 #include <QApplication>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <csignal>
+#include <cstdio>
 #include <exception>
 
+#include "app/command_line.h"
 #include "com/app_context.h"
 #include "main/frmMain.h"
-#include "ui/qt_accessibility.h"
 #include "platform/canberra_sound.h"
 #include "platform/executable_info.h"
 #include "platform/linux_serial_device.h"
@@ -20,6 +20,7 @@
 #include "platform/ticks.h"
 #include "rem/frmRem.h"
 #include "survey/frmSurvey.h"
+#include "ui/qt_accessibility.h"
 
 namespace {
 
@@ -33,6 +34,19 @@ void raise(QWidget& window) {
     window.activateWindow();
 }
 
+bool asksForHelpOrVersion(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const QByteArrayView arg(argv[i]);
+        if (arg == "--help" || arg == "-h" || arg == "--version" || arg == "-v") return true;
+    }
+    return false;
+}
+
+int printAndEnd(const CommandLine& commandLine) {
+    std::fputs(qPrintable(*commandLine.text), commandLine.exitCode == 0 ? stdout : stderr);
+    return commandLine.exitCode;
+}
+
 }  // namespace
 
 int runProgram(int argc, char** argv, const ProgramSeams& seams) {
@@ -40,7 +54,15 @@ int runProgram(int argc, char** argv, const ProgramSeams& seams) {
     // with the settings unsaved.
     std::signal(SIGPIPE, SIG_IGN);
     TerminationSignals::blockInProcess();
+    if (asksForHelpOrVersion(argc, argv)) {
+        // Answered without a display: a core application is enough to word them.
+        QCoreApplication core(argc, argv);
+        const CommandLine commandLine = parseCommandLine(QCoreApplication::arguments());
+        if (commandLine.text) return printAndEnd(commandLine);
+    }
     QApplication app(argc, argv);
+    const CommandLine commandLine = parseCommandLine(QApplication::arguments());
+    if (commandLine.text) return printAndEnd(commandLine);
     SingleInstance instance(AppContext::kAppTitle);
     if (instance.notifyRunning()) return 0;
     instance.listen();
@@ -65,6 +87,7 @@ int runProgram(int argc, char** argv, const ProgramSeams& seams) {
         TfrmSurvey frmSurvey(context, frmMain, &frmMain);
         frmMain.setPeerWindows(&frmRem, &frmSurvey);
         frmMain.setPortCandidates(seams.portCandidates ? seams.portCandidates : &desktopPorts);
+        if (commandLine.options.engineering) frmMain.setEngineeringMode();
         QObject::connect(&instance, &SingleInstance::activationRequested, &frmMain,
                          [&frmMain] { raise(frmMain); });
         QObject::connect(&frmMain, &TfrmMain::closed, &app, &QApplication::quit);

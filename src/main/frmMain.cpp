@@ -1,7 +1,5 @@
 #include "main/frmMain.h"
 
-#include <cstdio>
-
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -24,23 +22,24 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <array>
+#include <cstdio>
 
-#include "com/frmCom.h"
-#include "com/profile_text.h"
 #include "com/app_context.h"
+#include "com/frmCom.h"
 #include "com/handler_guard.h"
+#include "com/profile_text.h"
 #include "main/module_commands.h"
 #include "main/module_model.h"
 #include "main/monitor_file.h"
 #include "main/qt_monitor_text.h"
-#include "ui/qt_click_panel.h"
-#include "ui/qt_combo_habits.h"
-#include "ui/qt_accessibility.h"
-#include "ui/qt_fonts.h"
-#include "ui/qt_widget_helpers.h"
 #include "platform/ticks.h"
 #include "rem/frmRem.h"
 #include "survey/frmSurvey.h"
+#include "ui/qt_accessibility.h"
+#include "ui/qt_click_panel.h"
+#include "ui/qt_combo_habits.h"
+#include "ui/qt_fonts.h"
+#include "ui/qt_widget_helpers.h"
 
 namespace {
 
@@ -426,6 +425,31 @@ void TfrmMain::formCreate() {
     edtProID->setVisible(false);
     showModuleIds();
     m_pipeline->resetOneShot();
+}
+
+void TfrmMain::setEngineeringMode() {
+    if (m_engineering) return;
+    m_engineering = true;
+    // Two rows to the right of the received IDs: model, Read and rate above; the IDs and Init
+    // below. "My RFch" gives half its height to "To RFch", so nothing covers anything.
+    btnRFch->setFixedHeight(22);
+    btnRFch->move(84, 4);
+    btnToRFch->setGeometry(84, 28, 72, 22);
+    lblDevice->setGeometry(388, 4, 76, 22);
+    cmbDevice->setGeometry(466, 4, 150, 22);
+    btnRead->setGeometry(620, 4, 50, 22);
+    lblBps->setGeometry(674, 4, 30, 22);
+    cmbBps->setGeometry(704, 4, 78, 22);
+    pnlSysID->setGeometry(388, 28, 110, 22);
+    pnlProID->setGeometry(502, 28, 110, 22);
+    btnInit->setGeometry(616, 28, 166, 22);
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{btnToRFch, lblDevice, cmbDevice, btnRead, lblBps, cmbBps,
+                                         pnlSysID, pnlProID, ckOneShot})
+        w->setVisible(true);
+    cmbDevice->setEnabled(true);
+    mmOption->menuAction()->setVisible(true);
+    setWindowTitle(windowTitle() + QStringLiteral(" [engineering]"));
 }
 
 void TfrmMain::showModuleIds() {

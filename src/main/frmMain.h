@@ -36,6 +36,10 @@ public:
     ~TfrmMain() override;
 
     void setPeerWindows(TfrmRem* rem, TfrmSurvey* survey);
+    // Shows the Option menu and the module panel's engineering controls, for the rest of the
+    // run; nothing about it is saved.
+    void setEngineeringMode();
+    [[nodiscard]] bool engineeringMode() const { return m_engineering; }
 
     // Handlers, public so that the other windows and the tests reach them as the menus do.
     void tmClockTimer();
@@ -193,6 +197,7 @@ private:
     QPointer<TfrmRem> m_rem;
     QPointer<TfrmSurvey> m_survey;
     bool m_connectedShown = false;
+    bool m_engineering = false;
     bool m_closed = false;
     bool m_srcIdFollow = false;
     int m_modelRow = 0;

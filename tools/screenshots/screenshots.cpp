@@ -14,8 +14,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "com/frmCom.h"
 #include "com/app_context.h"
+#include "com/frmCom.h"
 #include "main/frmMain.h"
 #include "main/qt_font_dialog.h"
 #include "platform/linux_serial_device.h"
@@ -120,6 +120,14 @@ int main(int argc, char** argv) {
     settle(3000);
     ok = save(frmSurvey, out + QStringLiteral("/survey.png")) && ok;
     frmSurvey.hide();
+
+    // Engineering mode at the window's default size and at 1280x1024.
+    frmMain.setEngineeringMode();
+    settle(300);
+    ok = save(frmMain, out + QStringLiteral("/main-window-engineering.png")) && ok;
+    frmMain.resize(1280, 1024 - 60);
+    settle(300);
+    ok = save(frmMain, out + QStringLiteral("/main-window-engineering-large.png")) && ok;
 
     frmMain.close();
     sim.terminate();
