@@ -13,6 +13,7 @@
 #include "platform/canberra_sound.h"
 #include "platform/executable_info.h"
 #include "platform/linux_serial_device.h"
+#include "platform/port_candidates.h"
 #include "platform/qt_port_candidates.h"
 #include "platform/qt_prompts.h"
 #include "platform/single_instance.h"
@@ -79,14 +80,16 @@ int runProgram(int argc, char** argv, const ProgramSeams& seams) {
         Prompts& prompts = seams.prompts ? *seams.prompts : desktopPrompts;
         CanberraSound sound(CanberraSound::defaultSearchDirs(QFileInfo(exe.path).absolutePath()));
         AppContext context({serial, ticks, prompts, sound, exe});
-
         QtPortCandidates desktopPorts;
+        const PortCandidates& ports = seams.portCandidates ? *seams.portCandidates : desktopPorts;
+        context.firstStartPortName = [&ports] { return soleAdapterName(ports.ports()); };
+
         TfrmMain frmMain(context);
         desktopPrompts.setParent(&frmMain);
         TfrmRem frmRem(context, &frmMain);
         TfrmSurvey frmSurvey(context, frmMain, &frmMain);
         frmMain.setPeerWindows(&frmRem, &frmSurvey);
-        frmMain.setPortCandidates(seams.portCandidates ? seams.portCandidates : &desktopPorts);
+        frmMain.setPortCandidates(&ports);
         if (commandLine.options.engineering) frmMain.setEngineeringMode();
         QObject::connect(&instance, &SingleInstance::activationRequested, &frmMain,
                          [&frmMain] { raise(frmMain); });

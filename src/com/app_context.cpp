@@ -1,10 +1,10 @@
 #include "com/app_context.h"
 
-#include "com/settings_file.h"
-#include "com/settings_location.h"
-
 #include <QDir>
 #include <QFileInfo>
+
+#include "com/settings_file.h"
+#include "com/settings_location.h"
 
 AppContext::AppContext(PlatformServices services)
     : platform(std::move(services)),
@@ -12,11 +12,16 @@ AppContext::AppContext(PlatformServices services)
       port(settings.link, platform.serial, platform.ticks, platform.prompts, kAppTitle),
       sender([this](const QByteArray& bytes) {
           return port.write(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                     static_cast<std::size_t>(bytes.size()));
+                            static_cast<std::size_t>(bytes.size()));
       }) {}
 
 void AppContext::loadSettings() {
+    const bool firstStart = !QFileInfo::exists(settingsPath);
     settings = ::loadSettings(settingsPath);
+    if (firstStart && firstStartPortName) {
+        if (const QString name = firstStartPortName(); !name.isEmpty())
+            settings.link.portName = name;
+    }
     port.setReportOpenFailure(false);
 }
 

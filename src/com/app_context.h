@@ -2,12 +2,13 @@
 // Everything the windows share: platform services, the settings and the port. Built once by
 // the program entry and afresh by each test, so there are no mutable globals.
 
+#include <QString>
+#include <functional>
+
+#include "com/frame_sender.h"
 #include "com/link_settings.h"
 #include "com/port_driver.h"
 #include "platform/executable_info.h"
-#include "com/frame_sender.h"
-
-#include <QString>
 
 class Prompts;
 class SerialDevice;
@@ -36,6 +37,9 @@ public:
     // False when the file could not be written; the old file is then left whole.
     [[nodiscard]] bool saveSettings();
     [[nodiscard]] int saveCount() const { return m_saves; }
+
+    // The port name a first start (no settings file yet) proposes; empty keeps the default.
+    std::function<QString()> firstStartPortName;
 
     PlatformServices platform;
     QString settingsPath;

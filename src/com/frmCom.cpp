@@ -2,6 +2,7 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,6 +17,7 @@
 #include "com/app_context.h"
 #include "com/cp932.h"
 #include "com/handler_guard.h"
+#include "com/line_mapping.h"
 #include "com/port_search.h"
 #include "com/profile_text.h"
 #include "platform/port_candidates.h"
@@ -354,13 +356,24 @@ void TfrmCom::btnPortClick() {
         if (!prompts.ask(QStringLiteral("COM Port Search"),
                          QStringLiteral("Connect the USB to Serial Cable"), Prompts::Icon::Warning))
             return;
+        const QString typed = cmbPort->currentText().trimmed();
         prgBar->setRange(0, PortSearch::kMaxPorts);
         prgBar->setValue(0);
         prgBar->setVisible(true);
         cmbPort->clear();
         // Listed after the answer: the user may just have plugged the cable in.
-        const std::vector<PortCandidate> candidates =
+        std::vector<PortCandidate> candidates =
             hasCandidates() ? m_candidates->ports() : numberedComPorts();
+        // A port typed into the field that the list does not know (a virtual port) goes first,
+        // when there is a device by that name to try.
+        if (hasCandidates() && !typed.isEmpty() &&
+            QFileInfo::exists(QString::fromStdString(devicePathFor(typed))) &&
+            std::none_of(candidates.begin(), candidates.end(),
+                         [&typed](const PortCandidate& c) { return c.name == typed; })) {
+            PortCandidate own;
+            own.name = typed;
+            candidates.insert(candidates.begin(), std::move(own));
+        }
 
         PortDriver& port = m_ctx.port;
         PortSearch::Line line{[&port] { return port.open(); },

@@ -48,6 +48,8 @@ PortSearch::Result PortSearch::run(const std::vector<PortCandidate>& candidates)
     const int count = std::min<int>(static_cast<int>(candidates.size()), kMaxPorts);
     int i = 0;
     for (; i < count && !m_stop; ++i) {
+        // A stable link leads to a port tried already.
+        if (candidates[static_cast<std::size_t>(i)].alias) continue;
         const QString& name = candidates[static_cast<std::size_t>(i)].name;
         callIf(m_view.position, i);
         m_link.portName = name;

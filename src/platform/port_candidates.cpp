@@ -53,3 +53,51 @@ std::vector<PortCandidate> orderedCandidates(std::vector<PortCandidate> ports) {
         ports.resize(kMaxPortCandidates);
     return ports;
 }
+
+bool sameAdapter(const PortCandidate& a, const PortCandidate& b) {
+    if (!a.usb || !b.usb) return false;
+    if (!a.serialNumber.isEmpty() || !b.serialNumber.isEmpty())
+        return a.serialNumber == b.serialNumber && a.vendorId == b.vendorId &&
+               a.productId == b.productId;
+    return a.vendorId == b.vendorId && a.productId == b.productId && !a.usbPortPath.isEmpty() &&
+           a.usbPortPath == b.usbPortPath;
+}
+
+std::vector<PortCandidate> withStableNames(std::vector<PortCandidate> ports,
+                                           const std::vector<StableLink>& links) {
+    std::vector<PortCandidate> out;
+    out.reserve(ports.size() + links.size());
+    for (const PortCandidate& port : ports) {
+        out.push_back(port);
+        if (port.alias) continue;
+        const QString device = port.name.section(u'/', -1);
+        std::vector<StableLink> mine;
+        for (const StableLink& link : links) {
+            if (link.target == device) mine.push_back(link);
+        }
+        std::sort(mine.begin(), mine.end(),
+                  [](const StableLink& a, const StableLink& b) { return a.path < b.path; });
+        for (const StableLink& link : mine) {
+            PortCandidate alias = port;
+            alias.name = link.path;
+            alias.alias = true;
+            out.push_back(std::move(alias));
+        }
+    }
+    return out;
+}
+
+QString soleAdapterName(const std::vector<PortCandidate>& ports) {
+    std::size_t found = ports.size();
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        if (!ports[i].usb || ports[i].alias) continue;
+        if (found != ports.size()) return {};
+        found = i;
+    }
+    if (found == ports.size()) return {};
+    // Its stable links follow it.
+    for (std::size_t i = found + 1; i < ports.size() && ports[i].alias; ++i) {
+        if (ports[i].name.startsWith(QStringLiteral("/dev/serial/by-id/"))) return ports[i].name;
+    }
+    return ports[found].name;
+}
