@@ -20,10 +20,12 @@ done
 
 home=$(mktemp -d)
 run_once() {
-    HOME=$home XDG_CONFIG_HOME= TMPDIR=$home QT_QPA_PLATFORM=offscreen /usr/bin/norvale-term &
+    HOME=$home XDG_CONFIG_HOME= TMPDIR=$home XDG_RUNTIME_DIR=$home QT_QPA_PLATFORM=offscreen \
+        /usr/bin/norvale-term &
     local pid=$! i
+    # Up once it listens on its single-instance socket.
     for i in $(seq 100); do
-        ls "$home"/norvale-term-* >/dev/null 2>&1 && break
+        [ -n "$(find "$home" -maxdepth 1 -type s)" ] && break
         sleep 0.1
     done
     sleep 0.3

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <cstdio>
 #include <exception>
 
 #include "com/app_context.h"
@@ -31,14 +32,24 @@ void raise(QWidget& window) {
     window.activateWindow();
 }
 
+// The single-instance rule's detours, so that a terminal that starts without it says why.
+void reportNotes(SingleInstance& instance) {
+    for (const QString& note : instance.takeNotes())
+        std::fprintf(stderr, "norvale-term: %s\n", note.toLocal8Bit().constData());
+}
+
 }  // namespace
 
 int runProgram(int argc, char** argv, const ProgramSeams& seams) {
     TerminationSignals::blockInProcess();
     QApplication app(argc, argv);
     SingleInstance instance(AppContext::kAppTitle);
-    if (instance.notifyRunning()) return 0;
+    const bool handedOver = instance.notifyRunning();
+    reportNotes(instance);
+    if (handedOver) return 0;
+    if (seams.aboutToListen) seams.aboutToListen();
     instance.listen();
+    reportNotes(instance);
     installLabelAccessibility();
     // No display name: Qt would append it to every window title.
     QApplication::setApplicationName(AppContext::kAppTitle);

@@ -1,19 +1,49 @@
-// The real program as a process: a second start hands over to the first, and termination
-// signals close it as Quit does, also in the middle of a port search.
+// The real program as a process: a second start hands over to the first and nobody else can
+// pose as the first; termination signals close it as Quit does, also in the middle of a port
+// search.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include <array>
 #include <csignal>
 
+#include "com/app_context.h"
 #include "platform/pty_pair.h"
+#include "platform/single_instance.h"
+#include "support/child_listener.h"
 
 namespace {
+
+// The pid of the process listening on the socket at path, or -1.
+pid_t listenerOf(const QString& path) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const QByteArray name = QFile::encodeName(path);
+    if (static_cast<std::size_t>(name.size()) >= sizeof addr.sun_path) return -1;
+    std::copy(name.begin(), name.end(), addr.sun_path);
+    // Non-blocking: a squatter that never accepts would fill its backlog and hang a connect.
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return -1;
+    pid_t pid = -1;
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0)
+        pid = peer.pid;
+    ::close(fd);
+    return pid;
+}
 
 class ProgramTest : public ::testing::Test {
 protected:
@@ -23,7 +53,15 @@ protected:
         ASSERT_TRUE(QFile::copy(QStringLiteral(NORVALE_TERM_DRIVEN_BIN), drivenExe()));
         env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("TMPDIR"), dir.path());  // a single-instance socket of its own
+        // A single-instance socket of its own, in a runtime folder as a session has one.
+        env.insert(QStringLiteral("TMPDIR"), dir.path());
+        ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("run")));
+        ASSERT_EQ(::chmod(QFile::encodeName(runDir()).constData(), 0700), 0);
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runDir());
+    }
+    [[nodiscard]] QString runDir() const { return dir.filePath(QStringLiteral("run")); }
+    [[nodiscard]] static QString socketIn(const QString& folder) {
+        return folder + u'/' + SingleInstance::socketFileNameFor(AppContext::kAppTitle);
     }
     [[nodiscard]] QString exe() const { return dir.filePath(QStringLiteral("norvale-term")); }
     [[nodiscard]] QString drivenExe() const {
@@ -39,12 +77,12 @@ protected:
         p.start(program.isEmpty() ? exe() : program, args);
         ASSERT_TRUE(p.waitForStarted(5000));
     }
-    // Started means: its settings were read and its window is up, which the socket shows.
-    bool waitUntilListening() {
+    // Started means: its settings were read and its window is up, which its own listener on
+    // the single-instance socket shows.
+    bool waitUntilListening(const QProcess& p, const QString& path = {}) {
+        const QString socket = path.isEmpty() ? socketIn(runDir()) : path;
         for (int i = 0; i < 100; ++i) {
-            const QDir tmp(dir.path());
-            if (!tmp.entryList({QStringLiteral("norvale-term-*")}, QDir::System).isEmpty())
-                return true;
+            if (listenerOf(socket) == static_cast<pid_t>(p.processId())) return true;
             QThread::msleep(50);
         }
         return false;
@@ -67,7 +105,7 @@ QByteArray readFarEnd(int fd, int timeoutMs) {
 TEST_F(ProgramTest, SecondStartEndsAtOnceWithoutAWindow) {
     QProcess first;
     startProgram(first);
-    ASSERT_TRUE(waitUntilListening());
+    ASSERT_TRUE(waitUntilListening(first));
     QProcess second;
     startProgram(second);
     EXPECT_TRUE(second.waitForFinished(5000));
@@ -89,7 +127,7 @@ TEST_F(ProgramTest, TerminationSignalsSaveSettingsAndExitCleanly) {
         f.close();
         QProcess p;
         startProgram(p);
-        ASSERT_TRUE(waitUntilListening());
+        ASSERT_TRUE(waitUntilListening(p));
         ::kill(static_cast<pid_t>(p.processId()), sig);
         ASSERT_TRUE(p.waitForFinished(5000)) << sig;
         EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << sig;
@@ -137,6 +175,82 @@ TEST_F(ProgramTest, TerminationSignalDuringAPortSearchSavesAndExitsCleanly) {
     EXPECT_TRUE(text.contains("PortName=" + QByteArray::fromStdString(first->slavePath()) + "\r\n"))
         << text.constData();
     EXPECT_TRUE(text.contains("BaudRate=57600\r\n")) << text.constData();
+}
+
+// Another local user who listens first, on the name the terminal once used or on its own socket,
+// or a runtime folder that others can reach: none of them keeps the terminal from starting.
+TEST_F(ProgramTest, NoOtherUserCanKeepItFromStarting) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to listen as another user";
+    const QString ownFolder = dir.filePath(QStringLiteral("norvale-term-0"));
+    const QString oldName =
+        dir.filePath(QStringLiteral("norvale-term-0-") +
+                     QString::fromLatin1(QCryptographicHash::hash(AppContext::kAppTitle.toUtf8(),
+                                                                  QCryptographicHash::Sha1)
+                                             .toHex()
+                                             .left(12)));
+    const QString open = dir.filePath(QStringLiteral("open"));
+    const QString foreign = dir.filePath(QStringLiteral("foreign"));
+    ASSERT_EQ(::mkdir(QFile::encodeName(open).constData(), 0700), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(open).constData(), 0777), 0);
+    ASSERT_EQ(::mkdir(QFile::encodeName(foreign).constData(), 0700), 0);
+    ASSERT_EQ(::chown(QFile::encodeName(foreign).constData(), kOtherUid, kOtherUid), 0);
+    struct Row {
+        const char* name;
+        QString runtime;  // XDG_RUNTIME_DIR
+        QString squatted;
+        uid_t squatter;
+        QString expected;  // where the terminal listens
+    };
+    const Row rows[] = {
+        {"the old name in the temporary folder", runDir(), oldName, kOtherUid, socketIn(runDir())},
+        {"our own socket's path", runDir(), socketIn(runDir()), kOtherUid, socketIn(runDir())},
+        {"a runtime folder open to all", open, socketIn(open), 0, socketIn(ownFolder)},
+        {"a runtime folder of another user", foreign, socketIn(foreign), 0, socketIn(ownFolder)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const ChildListener squatter(row.squatted, row.squatter);
+        ASSERT_TRUE(squatter.listening());
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), row.runtime);
+        QProcess p;
+        startProgram(p);
+        EXPECT_TRUE(waitUntilListening(p, row.expected));
+        EXPECT_EQ(p.state(), QProcess::Running);
+        p.terminate();
+        EXPECT_TRUE(p.waitForFinished(5000));
+    }
+}
+
+// Without a lock around look-and-listen, starts that all look before any listens all run. The
+// driver widens the window between the two steps so that the starts surely meet in it.
+TEST_F(ProgramTest, StartsAtTheSameMomentLeaveExactlyOneRunning) {
+    std::array<QProcess, 4> starts;
+    for (QProcess& p : starts) {
+        p.setProcessEnvironment(env);
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.start(drivenExe(), {QStringLiteral("--slow-listen")});
+    }
+    for (QProcess& p : starts) ASSERT_TRUE(p.waitForStarted(5000));
+    QElapsedTimer clock;
+    clock.start();
+    int running = 0;
+    do {
+        running = 0;
+        // Waiting is what updates a QProcess's state here: this thread runs no event loop.
+        for (QProcess& p : starts)
+            running += p.waitForFinished(20) || p.state() != QProcess::Running ? 0 : 1;
+    } while (running > 1 && clock.elapsed() < 15000);
+    ASSERT_EQ(running, 1);
+    for (QProcess& p : starts) {
+        if (p.state() == QProcess::Running) {
+            EXPECT_TRUE(waitUntilListening(p));
+            p.terminate();
+            EXPECT_TRUE(p.waitForFinished(5000));
+        } else {
+            EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+            EXPECT_EQ(p.exitCode(), 0) << "a later start hands over";
+        }
+    }
 }
 
 }  // namespace

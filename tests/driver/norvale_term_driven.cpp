@@ -1,8 +1,10 @@
 // norvale-term with the desktop's port list and message boxes replaced, for the process tests:
 // the ports named on the command line are the only ones present, every question is answered
 // Yes and every message is printed to stdout ("message: caption: text"). With --search it
-// opens the port dialog at start-up and starts the port search.
+// opens the port dialog at start-up and starts the port search; with --slow-listen it waits
+// 300 ms between looking for a running instance and listening.
 #include <QPushButton>
+#include <QThread>
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
@@ -55,14 +57,18 @@ int main(int argc, char** argv) {
     NamedPorts ports;
     AnsweringPrompts prompts;
     bool search = false;
+    bool slowListen = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--search") == 0)
             search = true;
+        else if (std::strcmp(argv[i], "--slow-listen") == 0)
+            slowListen = true;
         else
             ports.list.push_back({QString::fromLocal8Bit(argv[i]), {}, {}, false});
     }
     int qtArgc = 1;
-    ProgramSeams seams{&ports, &prompts, {}};
+    ProgramSeams seams{&ports, &prompts, {}, {}};
+    if (slowListen) seams.aboutToListen = [] { QThread::msleep(300); };
     if (search) {
         seams.started = [](TfrmMain& window) {
             startSearchWhenDialogShows(window);
