@@ -1,6 +1,6 @@
 // The real program as a process: a second start hands over to the first and nobody else can
 // pose as the first; termination signals close it as Quit does, also in the middle of a port
-// search.
+// search, and end it even when its window hangs.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -21,6 +21,7 @@
 #include "com/app_context.h"
 #include "platform/pty_pair.h"
 #include "platform/single_instance.h"
+#include "platform/termination_signals.h"
 #include "support/child_listener.h"
 
 namespace {
@@ -86,6 +87,12 @@ protected:
             QThread::msleep(50);
         }
         return false;
+    }
+    // The next line the program prints, without its newline.
+    static QByteArray readLine(QProcess& p) {
+        while (!p.canReadLine())
+            if (!p.waitForReadyRead(10000)) return {};
+        return p.readLine().trimmed();
     }
 
     QTemporaryDir dir;
@@ -250,6 +257,73 @@ TEST_F(ProgramTest, StartsAtTheSameMomentLeaveExactlyOneRunning) {
             EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
             EXPECT_EQ(p.exitCode(), 0) << "a later start hands over";
         }
+    }
+}
+
+// A child the program forks has none of the termination signals blocked; else it would be deaf
+// to them and outlive the terminal.
+TEST_F(ProgramTest, ChildrenDoNotInheritTheBlockedSignals) {
+    QProcess p;
+    p.setReadChannel(QProcess::StandardOutput);
+    startProgram(p, drivenExe(), {QStringLiteral("--spawn-child")});
+    const QByteArray line = readLine(p);
+    ASSERT_TRUE(line.startsWith("child ")) << line.constData();
+    const pid_t child = static_cast<pid_t>(line.mid(6).toInt());
+    ASSERT_GT(child, 0);
+    QFile status(QStringLiteral("/proc/%1/status").arg(child));
+    ASSERT_TRUE(status.open(QIODevice::ReadOnly));
+    const QByteArray text = status.readAll();
+    const qsizetype at = text.indexOf("SigBlk:");
+    ASSERT_GE(at, 0);
+    const unsigned long long blocked =
+        text.mid(at + 7, text.indexOf('\n', at) - at - 7).trimmed().toULongLong(nullptr, 16);
+    ::kill(child, SIGKILL);
+    for (const int sig : {SIGTERM, SIGINT, SIGHUP})
+        EXPECT_EQ(blocked & (1ULL << (sig - 1)), 0U) << "signal " << sig << " blocked in the child";
+
+    p.terminate();
+    EXPECT_TRUE(p.waitForFinished(5000));
+}
+
+// With the UI thread stuck, a second SIGTERM ends the process at once and a lone one after the
+// grace; either way without touching the settings, and with 128 + the signal as its code.
+TEST_F(ProgramTest, AHungWindowStillEndsOnTermination) {
+    struct Row {
+        const char* name;
+        int signalsSent;
+        qint64 earliestMs;  // after the last signal
+        qint64 latestMs;
+    };
+    const qint64 grace = TerminationSignals::kGrace.count();
+    const Row rows[] = {
+        {"a second signal", 2, 0, 1500},
+        {"one signal and the grace", 1, grace - 500, grace + 2000},
+    };
+    const QByteArray settings = "[COMPORT]\r\nPortName=/dev/norvale-absent\r\nBaudRate=57600\r\n";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QFile f(drivenIni());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(settings);
+        f.close();
+        QProcess p;
+        p.setReadChannel(QProcess::StandardOutput);
+        startProgram(p, drivenExe(), {QStringLiteral("--hang-ui")});
+        ASSERT_EQ(readLine(p), "hanging");
+        QElapsedTimer clock;
+        for (int i = 0; i < row.signalsSent; ++i) {
+            // Apart, so that the two are not merged into one pending signal.
+            if (i > 0) QThread::msleep(300);
+            ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+            clock.start();
+        }
+        ASSERT_TRUE(p.waitForFinished(static_cast<int>(row.latestMs)));
+        EXPECT_GE(clock.elapsed(), row.earliestMs);
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), 128 + SIGTERM);
+        QFile saved(drivenIni());
+        ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+        EXPECT_EQ(saved.readAll(), settings);
     }
 }
 
