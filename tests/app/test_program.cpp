@@ -270,6 +270,14 @@ TEST_F(ProgramTest, ChildrenDoNotInheritTheBlockedSignals) {
     ASSERT_TRUE(line.startsWith("child ")) << line.constData();
     const pid_t child = static_cast<pid_t>(line.mid(6).toInt());
     ASSERT_GT(child, 0);
+    // Once it runs sleep, the child's side of fork() is over; before that its mask may still
+    // be the parent's.
+    const auto command = [child] {
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(child));
+        return comm.open(QIODevice::ReadOnly) ? comm.readAll().trimmed() : QByteArray();
+    };
+    for (int i = 0; i < 200 && command() != "sleep"; ++i) QThread::msleep(10);
+    ASSERT_EQ(command(), "sleep");
     QFile status(QStringLiteral("/proc/%1/status").arg(child));
     ASSERT_TRUE(status.open(QIODevice::ReadOnly));
     const QByteArray text = status.readAll();
