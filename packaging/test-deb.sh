@@ -25,7 +25,7 @@ run_once() {
     local pid=$! i
     # Up once it listens on its single-instance socket.
     for i in $(seq 100); do
-        [ -n "$(find "$home" -type s 2>/dev/null)" ] && break
+        [ -n "$(find "$home" -maxdepth 1 -type s)" ] && break
         sleep 0.1
     done
     sleep 0.3

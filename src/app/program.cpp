@@ -48,6 +48,12 @@ int printAndEnd(const CommandLine& commandLine) {
     return commandLine.exitCode;
 }
 
+// The single-instance rule's detours, so that a terminal that starts without it says why.
+void reportNotes(SingleInstance& instance) {
+    for (const QString& note : instance.takeNotes())
+        std::fprintf(stderr, "norvale-term: %s\n", note.toLocal8Bit().constData());
+}
+
 }  // namespace
 
 int runProgram(int argc, char** argv, const ProgramSeams& seams) {
@@ -65,8 +71,12 @@ int runProgram(int argc, char** argv, const ProgramSeams& seams) {
     const CommandLine commandLine = parseCommandLine(QApplication::arguments());
     if (commandLine.text) return printAndEnd(commandLine);
     SingleInstance instance(AppContext::kAppTitle);
-    if (instance.notifyRunning()) return 0;
+    const bool handedOver = instance.notifyRunning();
+    reportNotes(instance);
+    if (handedOver) return 0;
+    if (seams.aboutToListen) seams.aboutToListen();
     instance.listen();
+    reportNotes(instance);
     installAccessibility();
     // No display name: Qt would append it to every window title.
     QApplication::setApplicationName(AppContext::kAppTitle);

@@ -15,6 +15,9 @@ struct ProgramSeams {
     Prompts* prompts = nullptr;
     // Called once, with the main window shown, before the event loop starts.
     std::function<void(TfrmMain&)> started;
+    // Called between the look for a running instance and the listen, the window in which two
+    // starts race; the tests widen it.
+    std::function<void()> aboutToListen;
 };
 
 // The process's exit code. Call it first thing in main(): it blocks the termination signals

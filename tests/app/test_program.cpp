@@ -1,19 +1,50 @@
-// The real program as a process: a second start hands over to the first, and termination
-// signals close it as Quit does, also in the middle of a port search.
+// The real program as a process: a second start hands over to the first and nobody else can
+// pose as the first; termination signals close it as Quit does, also in the middle of a port
+// search, and end it even when its window hangs.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include <array>
 #include <csignal>
 
+#include "com/app_context.h"
 #include "platform/pty_pair.h"
+#include "platform/single_instance.h"
+#include "platform/termination_signals.h"
+#include "support/child_listener.h"
 
 namespace {
+
+// The pid of the process listening on the socket at path, or -1.
+pid_t listenerOf(const QString& path) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const QByteArray name = QFile::encodeName(path);
+    if (static_cast<std::size_t>(name.size()) >= sizeof addr.sun_path) return -1;
+    std::copy(name.begin(), name.end(), addr.sun_path);
+    // Non-blocking: a squatter that never accepts would fill its backlog and hang a connect.
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return -1;
+    pid_t pid = -1;
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0)
+        pid = peer.pid;
+    ::close(fd);
+    return pid;
+}
 
 class ProgramTest : public ::testing::Test {
 protected:
@@ -23,7 +54,15 @@ protected:
         ASSERT_TRUE(QFile::copy(QStringLiteral(NORVALE_TERM_DRIVEN_BIN), drivenExe()));
         env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("TMPDIR"), dir.path());  // a single-instance socket of its own
+        // A single-instance socket of its own, in a runtime folder as a session has one.
+        env.insert(QStringLiteral("TMPDIR"), dir.path());
+        ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("run")));
+        ASSERT_EQ(::chmod(QFile::encodeName(runDir()).constData(), 0700), 0);
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runDir());
+    }
+    [[nodiscard]] QString runDir() const { return dir.filePath(QStringLiteral("run")); }
+    [[nodiscard]] static QString socketIn(const QString& folder) {
+        return folder + u'/' + SingleInstance::socketFileNameFor(AppContext::kAppTitle);
     }
     [[nodiscard]] QString exe() const { return dir.filePath(QStringLiteral("norvale-term")); }
     [[nodiscard]] QString drivenExe() const {
@@ -39,15 +78,21 @@ protected:
         p.start(program.isEmpty() ? exe() : program, args);
         ASSERT_TRUE(p.waitForStarted(5000));
     }
-    // Started means: its settings were read and its window is up, which the socket shows.
-    bool waitUntilListening() {
+    // Started means: its settings were read and its window is up, which its own listener on
+    // the single-instance socket shows.
+    bool waitUntilListening(const QProcess& p, const QString& path = {}) {
+        const QString socket = path.isEmpty() ? socketIn(runDir()) : path;
         for (int i = 0; i < 100; ++i) {
-            const QDir tmp(dir.path());
-            if (!tmp.entryList({QStringLiteral("norvale-term-*")}, QDir::System).isEmpty())
-                return true;
+            if (listenerOf(socket) == static_cast<pid_t>(p.processId())) return true;
             QThread::msleep(50);
         }
         return false;
+    }
+    // The next line the program prints, without its newline.
+    static QByteArray readLine(QProcess& p) {
+        while (!p.canReadLine())
+            if (!p.waitForReadyRead(10000)) return {};
+        return p.readLine().trimmed();
     }
 
     QTemporaryDir dir;
@@ -77,7 +122,7 @@ QByteArray readFarEnd(int fd, int timeoutMs) {
 TEST_F(ProgramTest, SecondStartEndsAtOnceWithoutAWindow) {
     QProcess first;
     startProgram(first);
-    ASSERT_TRUE(waitUntilListening());
+    ASSERT_TRUE(waitUntilListening(first));
     QProcess second;
     startProgram(second);
     EXPECT_TRUE(second.waitForFinished(5000));
@@ -101,7 +146,7 @@ TEST_F(ProgramTest, TerminationSignalsSaveSettingsAndExitCleanly) {
         f.close();
         QProcess p;
         startProgram(p);
-        ASSERT_TRUE(waitUntilListening());
+        ASSERT_TRUE(waitUntilListening(p));
         EXPECT_TRUE(ignoresSigpipe(p.processId())) << "a vanished reader must not kill it";
         ::kill(static_cast<pid_t>(p.processId()), sig);
         ASSERT_TRUE(p.waitForFinished(5000)) << sig;
@@ -153,6 +198,157 @@ TEST_F(ProgramTest, TerminationSignalDuringAPortSearchSavesAndExitsCleanly) {
     EXPECT_TRUE(text.contains("PortName=" + QByteArray::fromStdString(first->slavePath()) + "\r\n"))
         << text.constData();
     EXPECT_TRUE(text.contains("BaudRate=57600\r\n")) << text.constData();
+}
+
+// Another local user who listens first, on the name the terminal once used or on its own socket,
+// or a runtime folder that others can reach: none of them keeps the terminal from starting.
+TEST_F(ProgramTest, NoOtherUserCanKeepItFromStarting) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to listen as another user";
+    const QString ownFolder = dir.filePath(QStringLiteral("norvale-term-0"));
+    const QString oldName =
+        dir.filePath(QStringLiteral("norvale-term-0-") +
+                     QString::fromLatin1(QCryptographicHash::hash(AppContext::kAppTitle.toUtf8(),
+                                                                  QCryptographicHash::Sha1)
+                                             .toHex()
+                                             .left(12)));
+    const QString open = dir.filePath(QStringLiteral("open"));
+    const QString foreign = dir.filePath(QStringLiteral("foreign"));
+    ASSERT_EQ(::mkdir(QFile::encodeName(open).constData(), 0700), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(open).constData(), 0777), 0);
+    ASSERT_EQ(::mkdir(QFile::encodeName(foreign).constData(), 0700), 0);
+    ASSERT_EQ(::chown(QFile::encodeName(foreign).constData(), kOtherUid, kOtherUid), 0);
+    struct Row {
+        const char* name;
+        QString runtime;  // XDG_RUNTIME_DIR
+        QString squatted;
+        uid_t squatter;
+        QString expected;  // where the terminal listens
+    };
+    const Row rows[] = {
+        {"the old name in the temporary folder", runDir(), oldName, kOtherUid, socketIn(runDir())},
+        {"our own socket's path", runDir(), socketIn(runDir()), kOtherUid, socketIn(runDir())},
+        {"a runtime folder open to all", open, socketIn(open), 0, socketIn(ownFolder)},
+        {"a runtime folder of another user", foreign, socketIn(foreign), 0, socketIn(ownFolder)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const ChildListener squatter(row.squatted, row.squatter);
+        ASSERT_TRUE(squatter.listening());
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), row.runtime);
+        QProcess p;
+        startProgram(p);
+        EXPECT_TRUE(waitUntilListening(p, row.expected));
+        EXPECT_EQ(p.state(), QProcess::Running);
+        p.terminate();
+        EXPECT_TRUE(p.waitForFinished(5000));
+    }
+}
+
+// Without a lock around look-and-listen, starts that all look before any listens all run. The
+// driver widens the window between the two steps so that the starts surely meet in it.
+TEST_F(ProgramTest, StartsAtTheSameMomentLeaveExactlyOneRunning) {
+    std::array<QProcess, 4> starts;
+    for (QProcess& p : starts) {
+        p.setProcessEnvironment(env);
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.start(drivenExe(), {QStringLiteral("--slow-listen")});
+    }
+    for (QProcess& p : starts) ASSERT_TRUE(p.waitForStarted(5000));
+    QElapsedTimer clock;
+    clock.start();
+    int running = 0;
+    do {
+        running = 0;
+        // Waiting is what updates a QProcess's state here: this thread runs no event loop.
+        for (QProcess& p : starts)
+            running += p.waitForFinished(20) || p.state() != QProcess::Running ? 0 : 1;
+    } while (running > 1 && clock.elapsed() < 15000);
+    ASSERT_EQ(running, 1);
+    for (QProcess& p : starts) {
+        if (p.state() == QProcess::Running) {
+            EXPECT_TRUE(waitUntilListening(p));
+            p.terminate();
+            EXPECT_TRUE(p.waitForFinished(5000));
+        } else {
+            EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+            EXPECT_EQ(p.exitCode(), 0) << "a later start hands over";
+        }
+    }
+}
+
+// A child the program forks has none of the termination signals blocked; else it would be deaf
+// to them and outlive the terminal.
+TEST_F(ProgramTest, ChildrenDoNotInheritTheBlockedSignals) {
+    QProcess p;
+    p.setReadChannel(QProcess::StandardOutput);
+    startProgram(p, drivenExe(), {QStringLiteral("--spawn-child")});
+    const QByteArray line = readLine(p);
+    ASSERT_TRUE(line.startsWith("child ")) << line.constData();
+    const pid_t child = static_cast<pid_t>(line.mid(6).toInt());
+    ASSERT_GT(child, 0);
+    // Once it runs sleep, the child's side of fork() is over; before that its mask may still
+    // be the parent's.
+    const auto command = [child] {
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(child));
+        return comm.open(QIODevice::ReadOnly) ? comm.readAll().trimmed() : QByteArray();
+    };
+    for (int i = 0; i < 200 && command() != "sleep"; ++i) QThread::msleep(10);
+    ASSERT_EQ(command(), "sleep");
+    QFile status(QStringLiteral("/proc/%1/status").arg(child));
+    ASSERT_TRUE(status.open(QIODevice::ReadOnly));
+    const QByteArray text = status.readAll();
+    const qsizetype at = text.indexOf("SigBlk:");
+    ASSERT_GE(at, 0);
+    const unsigned long long blocked =
+        text.mid(at + 7, text.indexOf('\n', at) - at - 7).trimmed().toULongLong(nullptr, 16);
+    ::kill(child, SIGKILL);
+    for (const int sig : {SIGTERM, SIGINT, SIGHUP})
+        EXPECT_EQ(blocked & (1ULL << (sig - 1)), 0U) << "signal " << sig << " blocked in the child";
+
+    p.terminate();
+    EXPECT_TRUE(p.waitForFinished(5000));
+}
+
+// With the UI thread stuck, a second SIGTERM ends the process at once and a lone one after the
+// grace; either way without touching the settings, and with 128 + the signal as its code.
+TEST_F(ProgramTest, AHungWindowStillEndsOnTermination) {
+    struct Row {
+        const char* name;
+        int signalsSent;
+        qint64 earliestMs;  // after the last signal
+        qint64 latestMs;
+    };
+    const qint64 grace = TerminationSignals::kGrace.count();
+    const Row rows[] = {
+        {"a second signal", 2, 0, 1500},
+        {"one signal and the grace", 1, grace - 500, grace + 2000},
+    };
+    const QByteArray settings = "[COMPORT]\r\nPortName=/dev/norvale-absent\r\nBaudRate=57600\r\n";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QFile f(drivenIni());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(settings);
+        f.close();
+        QProcess p;
+        p.setReadChannel(QProcess::StandardOutput);
+        startProgram(p, drivenExe(), {QStringLiteral("--hang-ui")});
+        ASSERT_EQ(readLine(p), "hanging");
+        QElapsedTimer clock;
+        for (int i = 0; i < row.signalsSent; ++i) {
+            // Apart, so that the two are not merged into one pending signal.
+            if (i > 0) QThread::msleep(300);
+            ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+            clock.start();
+        }
+        ASSERT_TRUE(p.waitForFinished(static_cast<int>(row.latestMs)));
+        EXPECT_GE(clock.elapsed(), row.earliestMs);
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), 128 + SIGTERM);
+        QFile saved(drivenIni());
+        ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+        EXPECT_EQ(saved.readAll(), settings);
+    }
 }
 
 }  // namespace
