@@ -71,7 +71,9 @@ int runProgram(int argc, char** argv, const ProgramSeams& seams) {
     const CommandLine commandLine = parseCommandLine(QApplication::arguments());
     if (commandLine.text) return printAndEnd(commandLine);
     SingleInstance instance(AppContext::kAppTitle);
-    const bool handedOver = instance.notifyRunning();
+    const bool handedOver = instance.notifyRunning(1000, commandLine.options.engineering
+                                                             ? QByteArray("raise engineering")
+                                                             : QByteArray("raise"));
     reportNotes(instance);
     if (handedOver) return 0;
     if (seams.aboutToListen) seams.aboutToListen();
@@ -103,6 +105,8 @@ int runProgram(int argc, char** argv, const ProgramSeams& seams) {
         if (commandLine.options.engineering) frmMain.setEngineeringMode();
         QObject::connect(&instance, &SingleInstance::activationRequested, &frmMain,
                          [&frmMain] { raise(frmMain); });
+        QObject::connect(&instance, &SingleInstance::engineeringRequested, &frmMain,
+                         [&frmMain] { frmMain.setEngineeringMode(); });
         QObject::connect(&frmMain, &TfrmMain::closed, &app, &QApplication::quit);
         TerminationSignals signalWatcher;
         // A termination signal closes the window as Quit does, even from inside a wait.

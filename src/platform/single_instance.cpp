@@ -1,5 +1,11 @@
 #include "platform/single_instance.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -7,12 +13,6 @@
 #include <QLocalSocket>
 #include <cerrno>
 #include <cstring>
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -99,7 +99,7 @@ bool SingleInstance::lock() {
     return false;
 }
 
-bool SingleInstance::notifyRunning(int timeoutMs) {
+bool SingleInstance::notifyRunning(int timeoutMs, const QByteArray& request) {
     if (m_name.isEmpty()) return false;
     lock();
     QLocalSocket socket;
@@ -120,7 +120,7 @@ bool SingleInstance::notifyRunning(int timeoutMs) {
                            .arg(peer.uid));
         return false;
     }
-    socket.write("raise\n");
+    socket.write(request + '\n');
     socket.waitForBytesWritten(timeoutMs);
     socket.disconnectFromServer();
     return true;
@@ -145,6 +145,13 @@ bool SingleInstance::listen() {
         while (QLocalSocket* client = m_server->nextPendingConnection()) {
             connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
             Q_EMIT activationRequested();
+            // What the later start asked for besides coming to the front.
+            connect(client, &QLocalSocket::readyRead, this, [this, client] {
+                while (client->canReadLine()) {
+                    const QByteArray line = client->readLine().trimmed();
+                    if (line == "raise engineering") Q_EMIT engineeringRequested();
+                }
+            });
         }
     });
     return true;

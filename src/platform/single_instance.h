@@ -12,6 +12,7 @@
 // Where no trustworthy folder can be had the terminal starts all the same, without the rule.
 // Each such detour is kept as a note for standard error.
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -40,13 +41,15 @@ public:
 
     // True when another instance of our user answered and was asked to raise its window. Takes
     // the lock first and, when it returns false, keeps it for listen().
-    bool notifyRunning(int timeoutMs = 1000);
+    // request: "raise", or "raise engineering" to switch the running one to engineering mode.
+    bool notifyRunning(int timeoutMs = 1000, const QByteArray& request = "raise");
     // Starts listening, then lets go of the lock. A socket left behind by a crashed process (or
     // a listener of another user) is removed first.
     bool listen();
 
 Q_SIGNALS:
     void activationRequested();
+    void engineeringRequested();
 
 private:
     bool lock();

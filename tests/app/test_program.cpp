@@ -351,4 +351,26 @@ TEST_F(ProgramTest, AHungWindowStillEndsOnTermination) {
     }
 }
 
+// A second start with --engineering hands over to the running terminal, which switches to the
+// mode; the second process ends at once.
+TEST_F(ProgramTest, SecondStartWithEngineeringSwitchesTheRunningOne) {
+    QProcess first;
+    first.setReadChannel(QProcess::StandardOutput);
+    startProgram(first, drivenExe(), {QStringLiteral("--print-title")});
+    ASSERT_TRUE(waitUntilListening(first));
+    QProcess second;
+    startProgram(second, {}, {QStringLiteral("--engineering")});
+    ASSERT_TRUE(second.waitForFinished(5000));
+    EXPECT_EQ(second.exitCode(), 0);
+    QByteArray said;
+    for (int i = 0; i < 50 && !said.contains("[engineering]"); ++i) {
+        first.waitForReadyRead(100);
+        said += first.readAllStandardOutput();
+    }
+    EXPECT_TRUE(said.contains("title: Norvale Term for Orlin"));
+    EXPECT_TRUE(said.contains(" [engineering]\n")) << said.constData();
+    first.terminate();
+    EXPECT_TRUE(first.waitForFinished(5000));
+}
+
 }  // namespace

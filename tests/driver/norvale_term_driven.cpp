@@ -4,7 +4,8 @@
 // opens the port dialog at start-up and starts the port search; with --spawn-child it forks
 // and execs `sleep 30` and prints "child PID"; with --hang-ui it prints "hanging" and then
 // blocks the UI thread for a minute; with --slow-listen it waits 300 ms between looking for a
-// running instance and listening.
+// running instance and listening; with --print-title it prints "title: TEXT" at start and at
+// every change of the main window's title.
 #include <unistd.h>
 
 #include <QPushButton>
@@ -81,6 +82,7 @@ int main(int argc, char** argv) {
     bool child = false;
     bool hang = false;
     bool slowListen = false;
+    bool printTitle = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--search") == 0)
             search = true;
@@ -90,13 +92,23 @@ int main(int argc, char** argv) {
             hang = true;
         else if (std::strcmp(argv[i], "--slow-listen") == 0)
             slowListen = true;
+        else if (std::strcmp(argv[i], "--print-title") == 0)
+            printTitle = true;
         else
             ports.list.push_back({QString::fromLocal8Bit(argv[i]), {}, {}, false});
     }
     int qtArgc = 1;
     ProgramSeams seams{&ports, &prompts, {}, {}};
     if (slowListen) seams.aboutToListen = [] { QThread::msleep(300); };
-    seams.started = [search, child, hang](TfrmMain& window) {
+    seams.started = [search, child, hang, printTitle](TfrmMain& window) {
+        if (printTitle) {
+            const auto print = [](const QString& title) {
+                std::printf("title: %s\n", title.toUtf8().constData());
+                std::fflush(stdout);
+            };
+            print(window.windowTitle());
+            QObject::connect(&window, &QWidget::windowTitleChanged, &window, print);
+        }
         if (search) {
             startSearchWhenDialogShows(window);
             QTimer::singleShot(0, &window, [&window] { window.mmComPortClick(); });
