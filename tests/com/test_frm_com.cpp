@@ -25,12 +25,12 @@
 #include "com/frmCom.h"
 #include "com/port_search.h"
 #include "com/settings_file.h"
-#include "ui/qt_click_panel.h"
 #include "platform/linux_serial_device.h"
 #include "platform/port_candidates.h"
 #include "platform/pty_pair.h"
 #include "support/main_window_fixture.h"
 #include "support/pty_master.h"
+#include "ui/qt_click_panel.h"
 
 namespace {
 
@@ -395,9 +395,9 @@ TEST_F(FrmComTest, UnconvertibleOrUnstorableTextLeavesNoSettingHalfApplied) {
         QString text;
         QString message;  // empty: the integer message
     };
-    const QString unstorable =
-        QStringLiteral("「%1」(%2) は設定ファイルに保存できない文字です。 "
-                       "(The character '%1' (%2) cannot be stored in the settings file.)");
+    const QString unstorable = QStringLiteral(
+        "「%1」(%2) は設定ファイルに保存できない文字です。 "
+        "(The character '%1' (%2) cannot be stored in the settings file.)");
     const Case cases[] = {
         {&TfrmCom::cmbBound, QStringLiteral("96OO"), {}},
         {&TfrmCom::cmbDatBit, QStringLiteral("８"), {}},
@@ -595,6 +595,38 @@ TEST_F(PortSearchWindowTest, FindsTheModuleBehindAbsentPortsAndOkAppliesIt) {
     EXPECT_EQ(window->pnlCom->text(), ptyName(0));
     EXPECT_EQ(loadSettings(context->settingsPath).link.portName, ptyName(0));
     EXPECT_EQ(loadSettings(context->settingsPath).link.baudRate, 115200);
+}
+
+// A port typed into the field that the list does not know (a virtual port) is tried first.
+TEST_F(PortSearchWindowTest, ATypedPortOutsideTheListIsSearchedFirst) {
+    startWith();
+    candidatesAre({"/dev/norvale-absent-1", ptyName(1)});
+    answerOn(0);
+    AfterSearch after;
+    runCommand([&](TfrmCom& d) {
+        type(d.cmbPort, ptyName(0));
+        after = search(d);
+        d.reject();
+    });
+    EXPECT_EQ(after.position, 0);
+    EXPECT_EQ(after.items, QStringList{ptyName(0)});
+    EXPECT_TRUE(shown(QStringLiteral("Completed"),
+                      QStringLiteral("A connection has been found on ") + ptyName(0)));
+}
+
+// Without a settings file the port starts as the list's only adapter; a file's port wins.
+TEST_F(FrmComTest, FirstStartProposesTheOnlyAdapter) {
+    firstStartPort = [] { return QStringLiteral("/dev/serial/by-id/usb-FTDI_A1-if00-port0"); };
+    start();
+    EXPECT_EQ(context->settings.link.portName,
+              QStringLiteral("/dev/serial/by-id/usb-FTDI_A1-if00-port0"));
+    survey.reset();
+    rem.reset();
+    window.reset();
+    context.reset();
+    writeIni("[COMPORT]\r\nPortName=COM3\r\n");
+    start();
+    EXPECT_EQ(context->settings.link.portName, QStringLiteral("COM3"));
 }
 
 TEST_F(PortSearchWindowTest, ListsOnlyPortsThatOpenAndStopsAtTheFourth) {

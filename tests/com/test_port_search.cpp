@@ -1,11 +1,11 @@
 // The port search loop on a scripted line: which ports it opens, probes and keeps, what it
 // leaves in the link settings, and how it ends when stopped or when the probe fails.
-#include "com/port_search.h"
-
 #include <gtest/gtest.h>
 
 #include <map>
 #include <stdexcept>
+
+#include "com/port_search.h"
 
 namespace {
 
@@ -270,6 +270,68 @@ TEST(PortCandidateOrder, WithoutAListTheSearchNamesComOneToNinetyNine) {
     ASSERT_EQ(ports.size(), 99U);
     EXPECT_EQ(ports.front().name, QStringLiteral("COM1"));
     EXPECT_EQ(ports.back().name, QStringLiteral("COM99"));
+}
+
+PortCandidate adapter(const char* name, const char* serial, quint16 product = 0x6001,
+                      const char* place = "1-1.2") {
+    PortCandidate c;
+    c.name = QString::fromLatin1(name);
+    c.description = QStringLiteral("FT232R USB UART");
+    c.usb = true;
+    c.serialNumber = QString::fromLatin1(serial);
+    c.vendorId = 0x0403;
+    c.productId = product;
+    c.usbPortPath = QString::fromLatin1(place);
+    return c;
+}
+
+// Stable names follow their port with its description; the search passes over them; the same
+// adapter is told by serial number, else by vendor, product and place on the bus.
+TEST(PortCandidateNames, StableLinksIdentityAndTheFirstStartsPort) {
+    const std::vector<StableLink> links{
+        {"/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0", "ttyUSB0"},
+        {"/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0", "ttyUSB0"},
+        {"/dev/serial/by-id/usb-other", "ttyUSB9"}};
+    PortCandidate uart;
+    uart.name = QStringLiteral("ttyS0");
+    const auto listed = withStableNames({adapter("ttyUSB0", "A1"), uart}, links);
+    QStringList names;
+    for (const auto& p : listed)
+        names << p.name + (p.alias ? QStringLiteral(" (alias)") : QString());
+    EXPECT_EQ(
+        names,
+        (QStringList{"ttyUSB0", "/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0 (alias)",
+                     "/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0 (alias)", "ttyS0"}));
+    EXPECT_EQ(listed[1].description, QStringLiteral("FT232R USB UART"));
+
+    EXPECT_EQ(soleAdapterName(listed),
+              QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0"));
+    EXPECT_EQ(soleAdapterName({adapter("ttyUSB3", "B2")}), QStringLiteral("ttyUSB3"));
+    EXPECT_EQ(soleAdapterName({adapter("ttyUSB0", "A1"), adapter("ttyUSB1", "B2")}), QString());
+    EXPECT_EQ(soleAdapterName({uart}), QString());
+
+    const struct {
+        PortCandidate a, b;
+        bool same;
+    } identities[] = {
+        {adapter("ttyUSB0", "A1"), adapter("ttyUSB4", "A1", 0x6001, "3-1"), true},
+        {adapter("ttyUSB0", "A1"), adapter("ttyUSB0", "B2"), false},
+        {adapter("ttyUSB0", "A1"), adapter("ttyUSB0", "A1", 0x6015), false},
+        {adapter("ttyUSB0", ""), adapter("ttyUSB1", ""), true},
+        {adapter("ttyUSB0", ""), adapter("ttyUSB0", "", 0x6001, "1-1.3"), false},
+        {uart, uart, false},
+    };
+    for (const auto& c : identities)
+        EXPECT_EQ(sameAdapter(c.a, c.b), c.same)
+            << c.a.name.toStdString() << ' ' << c.b.name.toStdString();
+}
+
+TEST_F(PortSearchTest, StableLinksAreNotSearchedTwice) {
+    std::vector<PortCandidate> ports =
+        scripted.candidates({{"ttyS0", P::Silent}, {"by-id", P::Silent}});
+    ports[1].alias = true;
+    PortSearch search(link, scripted.line(), {});
+    EXPECT_EQ(search.run(ports).opened, QStringList{QStringLiteral("ttyS0")});
 }
 
 }  // namespace

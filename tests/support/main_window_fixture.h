@@ -2,6 +2,15 @@
 // A main window on a fresh context: settings file in a temporary folder, in-memory serial
 // device, recording prompts and sounds.
 
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
 #include "com/app_context.h"
 #include "main/frmMain.h"
 #include "platform/linux_serial_device.h"
@@ -11,15 +20,6 @@
 #include "support/fake_serial_device.h"
 #include "survey/frmSurvey.h"
 
-#include <gtest/gtest.h>
-
-#include <QFile>
-#include <QTemporaryDir>
-
-#include <memory>
-#include <optional>
-#include <string>
-
 class MainWindowTest : public ::testing::Test {
 public:  // the tests' tables reach the windows through it
     void writeIni(const QByteArray& text) {
@@ -27,7 +27,9 @@ public:  // the tests' tables reach the windows through it
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(text);
     }
-    [[nodiscard]] QString iniPath() const { return dir.filePath(QStringLiteral("norvale-term.ini")); }
+    [[nodiscard]] QString iniPath() const {
+        return dir.filePath(QStringLiteral("norvale-term.ini"));
+    }
     [[nodiscard]] QByteArray iniText() const {
         QFile f(iniPath());
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -36,7 +38,9 @@ public:  // the tests' tables reach the windows through it
     TfrmMain& start(std::optional<QDate> date = QDate(2026, 12, 8)) {
         ExecutableInfo exe{dir.filePath(QStringLiteral("norvale-term")), date};
         SerialDevice& device = realDevice ? static_cast<SerialDevice&>(*realDevice) : serial;
-        context = std::make_unique<AppContext>(PlatformServices{device, ticks, prompts, sound, exe});
+        context =
+            std::make_unique<AppContext>(PlatformServices{device, ticks, prompts, sound, exe});
+        context->firstStartPortName = firstStartPort;
         window = std::make_unique<TfrmMain>(*context);
         rem = std::make_unique<TfrmRem>(*context, window.get());
         survey = std::make_unique<TfrmSurvey>(*context, *window, window.get());
@@ -50,8 +54,8 @@ public:  // the tests' tables reach the windows through it
         auto p = PtyPair::create(&error);
         ASSERT_TRUE(p) << error;
         farEnd.emplace(std::move(*p));
-        writeIni("[COMPORT]\r\nPortName=" + QByteArray::fromStdString(farEnd->slavePath()) + "\r\n" +
-                 moreIni);
+        writeIni("[COMPORT]\r\nPortName=" + QByteArray::fromStdString(farEnd->slavePath()) +
+                 "\r\n" + moreIni);
         realDevice = std::make_unique<LinuxSerialDevice>();
         start();
         ASSERT_TRUE(context->port.isOpen());
@@ -62,6 +66,8 @@ public:  // the tests' tables reach the windows through it
     FakeSerialDevice serial;
     // Set before start() to run the window on a real device (a pty) instead.
     std::unique_ptr<SerialDevice> realDevice;
+    // What a first start (no settings file) proposes as the port, as the program asks the list.
+    std::function<QString()> firstStartPort;
     SteadyTicks ticks;
     FakePrompts prompts;
     FakeSound sound;
@@ -70,4 +76,3 @@ public:  // the tests' tables reach the windows through it
     std::unique_ptr<TfrmRem> rem;
     std::unique_ptr<TfrmSurvey> survey;
 };
-
