@@ -31,9 +31,18 @@ public:
     void sendCommand(std::uint8_t msgId, int length);
     // For frames built whole elsewhere (the peer channel command): the number, consumed.
     std::uint8_t takeSequence() { return m_sequence++; }
+    // Writes a frame built whole elsewhere, in one write.
+    void sendWhole(const QByteArray& frame);
+
+    // Told of every frame that went out whole, header and payload together (the capture).
+    using Sent = std::function<void(const QByteArray& frame)>;
+    void setSentObserver(Sent sent) { m_sent = std::move(sent); }
 
 private:
+    void sendParts(const QByteArray& header, const QByteArray& payload);
+
     Write m_write;
+    Sent m_sent;
     std::uint8_t m_sequence = 0;
     std::array<std::uint8_t, kCommandBufferSize> m_buffer{};
 };

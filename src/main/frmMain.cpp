@@ -630,8 +630,7 @@ void TfrmMain::btnToRFchClick() {
         if (pnlDstID->text().isEmpty()) return;
         const QByteArray frame = peerChannelFrame(m_ctx.sender.takeSequence(), m_dstDevice,
                                                   cmbRFch->currentIndex(), cmbRFpw->currentIndex());
-        m_ctx.port.write(reinterpret_cast<const std::uint8_t*>(frame.constData()),
-                         static_cast<std::size_t>(frame.size()));
+        m_ctx.sender.sendWhole(frame);
     });
 }
 
