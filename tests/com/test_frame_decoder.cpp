@@ -35,7 +35,7 @@ protected:
     }
     std::int64_t value(FieldId id) {
         const DecodedField* f = got.field(id);
-        EXPECT_NE(f, nullptr) << fieldName(id) << " missing in " << got.summary.toStdString();
+        EXPECT_NE(f, nullptr) << fieldName(id).toStdString() << " missing in " << got.summary.toStdString();
         return f && f->value ? *f->value : -1;
     }
     QString meaning(FieldId id) {
@@ -186,7 +186,9 @@ TEST_F(DecodedFrame, SendPanelFramesReadBackInTextAndHexMode) {
         } else {
             ASSERT_NE(p, nullptr);
             EXPECT_EQ(p->offset, 13);
-            if (c.wantPayload) EXPECT_EQ(p->bytes, hex(c.wantPayload));
+            if (c.wantPayload) {
+                EXPECT_EQ(p->bytes, hex(c.wantPayload));
+            }
             EXPECT_TRUE(p->meaning.endsWith(u'"' + c.wantText + u'"')) << p->meaning.toStdString();
         }
         expectClean();  // a sent frame may be longer than the terminal would take in
