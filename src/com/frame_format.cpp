@@ -5,6 +5,8 @@
 
 #include <QList>
 
+#include <algorithm>
+
 namespace {
 
 int hexDigit(QChar c) {
@@ -60,8 +62,8 @@ QByteArray frameHeader(std::uint8_t msgId, std::uint8_t sequence, const QByteArr
                        const QByteArray& srcId, int payloadLength) {
     QByteArray h;
     h.reserve(kHeaderSize);
-    h.append(char(0x0F));
-    h.append(char(0x5A));
+    h.append(static_cast<char>(hdr::kStart0));
+    h.append(static_cast<char>(hdr::kStart1));
     h.append(static_cast<char>((kHeaderSize + payloadLength) & 0xFF));
     h.append(static_cast<char>(msgId));
     h.append(static_cast<char>(sequence));
@@ -109,9 +111,10 @@ std::variant<Frame, FrameRefusal> buildPanelFrame(const PanelTexts& texts, std::
 }
 
 QByteArray keyPayload(const QByteArray& makerCode, std::uint8_t key) {
-    QByteArray p = makerCode.left(4);
-    while (p.size() < 4) p.append(char(0xFF));
-    p.append(static_cast<char>(key));
-    p.append(static_cast<char>(key ^ 0xFF));
+    QByteArray p(keyframe::kPayloadSize, static_cast<char>(0xFF));
+    const QByteArray maker = makerCode.left(keyframe::kMakerSize);
+    std::copy(maker.begin(), maker.end(), p.begin() + keyframe::kMaker);
+    p[keyframe::kKey] = static_cast<char>(key);
+    p[keyframe::kComplement] = static_cast<char>(key ^ 0xFF);
     return p;
 }

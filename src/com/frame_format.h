@@ -2,6 +2,8 @@
 // The wire format of frames: a 13-byte header (0F 5A, length, MsgID, sequence, DstID, SrcID)
 // and a payload. Pure functions: texts and numbers in, bytes or a refusal out.
 
+#include "com/wire_records.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -9,7 +11,7 @@
 #include <optional>
 #include <variant>
 
-inline constexpr int kHeaderSize = 13;
+inline constexpr int kHeaderSize = hdr::kSize;
 // The send panel's work area holds 83 bytes; a text payload needs the 83rd for its terminator.
 inline constexpr int kMaxPanelPayload = 82;
 

@@ -3,20 +3,21 @@
 // parse rejects, a frame whose announced length is reached mid-header), so it is kept literal.
 #include "com/framing.h"
 
+#include "com/wire_records.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <limits>
 
 namespace {
 
-constexpr std::uint8_t kStx0 = 0x0F;
-constexpr std::uint8_t kStx1 = 0x5A;
+constexpr std::uint8_t kStx0 = hdr::kStart0;
+constexpr std::uint8_t kStx1 = hdr::kStart1;
 constexpr std::uint8_t kEtx = 0x03;
 constexpr std::uint8_t kCr = 0x0D;
 constexpr std::uint8_t kLf = 0x0A;
 constexpr std::uint8_t kSpace = 0x20;
-// A length byte at or above this (as a signed byte) is not a frame of the module.
-constexpr int kLengthLimit = 73;
+constexpr int kLengthLimit = hdr::kReceiveLengthLimit;
 
 constexpr int asSigned(std::uint8_t b) { return static_cast<std::int8_t>(b); }
 

@@ -4,6 +4,8 @@
 // bytes or by silence longer than the receive timeout. Pure: bytes and tick counts come in as
 // arguments, finished units go out through a sink, so every rule can be driven from a test.
 
+#include "com/wire_records.h"
+
 #include <QString>
 
 #include <array>
@@ -27,7 +29,7 @@ struct FrameHeaderInfo {
 
 // A settings response carries SysID and ProID in its bytes 32 to 35.
 [[nodiscard]] inline bool isSettingsResponse(const FrameHeaderInfo& header) {
-    return header.length == 44 && header.msgId == 0;
+    return header.length == answer::kLength && header.msgId == msg::kSettingsResponse;
 }
 
 class FramingSink {

@@ -1,24 +1,15 @@
 #pragma once
 // The module command set: the payloads that write the radio settings into the local module
-// and the peer channel command. Pure: list indexes and IDs in, bytes out.
+// and the peer channel command. Pure: list indexes and IDs in, bytes out. The layouts are
+// those of com/wire_records.h, which the frame decoder reads by.
 
 #include "com/link_settings.h"
+#include "com/wire_records.h"
 
 #include <QByteArray>
 
 #include <array>
 #include <cstdint>
-
-namespace msg {
-inline constexpr std::uint8_t kShortSettings = 0x2A;
-inline constexpr std::uint8_t kChannel = 0x20;
-inline constexpr std::uint8_t kPower = 0x21;
-inline constexpr std::uint8_t kFullSettings = 0x7E;
-inline constexpr std::uint8_t kNineByteSettings = 0x74;
-inline constexpr std::uint8_t kRead = 0x7D;
-inline constexpr std::uint8_t kReadSecondModel = 0x73;
-inline constexpr std::uint8_t kPeerChannel = 0x17;
-}  // namespace msg
 
 // The low eight bits of a list index: no selection (-1) goes out as FF.
 [[nodiscard]] constexpr char indexByte(int index) { return static_cast<char>(index & 0xFF); }

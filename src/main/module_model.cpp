@@ -1,21 +1,11 @@
 #include "main/module_model.h"
 
-#include <array>
-
-namespace {
-constexpr std::array<ModuleModel, 4> kModels{{
-    {"Orlin-A1", 0, 16, 16, 0, 15},
-    {"Pavek-B1", 0, 16, 16, 0, 15},
-    {"Sendra-C1(950MHz)", 1, 33, 3, 30, 2},
-    {"Sendra-D1(920MHz)", 24, 15, 4, 33, 2},
-}};
-}  // namespace
 
 const ModuleModel& moduleModel(int row) {
-    return kModels.at(static_cast<std::size_t>(row));
+    return kModuleModels.at(static_cast<std::size_t>(row));
 }
 
-int moduleModelCount() { return static_cast<int>(kModels.size()); }
+int moduleModelCount() { return static_cast<int>(kModuleModels.size()); }
 
 QStringList channelItems(const ModuleModel& model) {
     QStringList items;

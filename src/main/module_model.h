@@ -3,17 +3,9 @@
 // table keeps the others so that the model selector's handlers have their data.
 
 #include "com/link_settings.h"
+#include "com/wire_records.h"
 
 #include <QStringList>
-
-struct ModuleModel {
-    const char* name;
-    int firstChannel;
-    int channelCount;
-    int powerCount;
-    int defaultChannel;
-    int defaultPower;
-};
 
 [[nodiscard]] const ModuleModel& moduleModel(int row);
 [[nodiscard]] int moduleModelCount();

@@ -3,6 +3,8 @@
 // only its four hex pairs are looked at, and a field too short to hold them silently stops the
 // panel from sending, so the user sees the frame missing rather than a wrong maker code.
 
+#include "com/wire_records.h"
+
 #include <QByteArray>
 #include <QString>
 #include <array>
@@ -11,9 +13,6 @@
 
 inline const QString kDefaultMakerCode = QStringLiteral("83h 41h 00h 00h");
 inline constexpr int kMinMakerCodeLength = 15;
-inline constexpr std::uint8_t kKeyFrameMsgId = 0x13;
-inline constexpr int kClearCode = 204;
-inline constexpr int kBackgroundResetCode = 255;
 
 // The pairs at characters 1, 5, 9 and 13 (1-based), each read as "0x" + pair; a pair that is
 // not a hex number gives 0xFF. Nothing when the text is shorter than 15 characters.
