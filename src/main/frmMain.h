@@ -2,9 +2,11 @@
 // The main window: module configuration strip, send panel, monitor bar, monitor and status
 // bar. It wires controls to the context's settings and port; the logic lives elsewhere.
 
+#include <QElapsedTimer>
 #include <QFont>
 #include <QMainWindow>
 #include <QPointer>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -101,6 +103,16 @@ public:
     [[nodiscard]] QString clockText() const override;
     [[nodiscard]] std::uint32_t clockChangedAt() const override { return m_clockChangedAt; }
     [[nodiscard]] bool srcIdFollowMode() const { return m_srcIdFollow; }
+
+    // What benchmarks read to time a line from the wire to the monitor: lines inserted so far,
+    // and when the last insertion ended.
+    struct MonitorProbe {
+        std::uint64_t lines = 0;
+        std::chrono::steady_clock::time_point shownAt;
+    };
+    [[nodiscard]] const MonitorProbe& monitorProbe() const { return m_probe; }
+    // Appends closer together than this are batched into one insertion.
+    static constexpr int kFlushFrameMs = 16;
 
     void portPanelRefresh();
     void showModuleIds();
@@ -201,6 +213,8 @@ private:
     std::unique_ptr<ReceivePipeline> m_pipeline;
     QStringList m_pendingLines;
     std::optional<int> m_pendingLineCount;
+    QElapsedTimer m_lastInsert;  // since the last flush that inserted lines
+    MonitorProbe m_probe;
     std::uint32_t m_clockChangedAt = 0;
     FontChooser m_chooseFont;
     DialogRunner m_runDialog;
