@@ -35,6 +35,7 @@
 #include "ui/qt_click_panel.h"
 #include "ui/qt_combo_habits.h"
 #include "ui/qt_accessibility.h"
+#include "ui/qt_monitor_scroll_bar.h"
 #include "ui/qt_fonts.h"
 #include "ui/qt_widget_helpers.h"
 #include "platform/ticks.h"
@@ -360,6 +361,8 @@ void TfrmMain::buildMonitorAndStatus() {
     memoRecv->setFont(monitorFont(minchoFont()));
     memoRecv->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     memoRecv->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    memoRecv->setVerticalScrollBar(new MonitorScrollBar(Qt::Vertical));
+    memoRecv->setHorizontalScrollBar(new MonitorScrollBar(Qt::Horizontal));
     memoRecv->setPlainText(QStringLiteral("memoRecv"));  // design text, removed at start-up
     // The monitor holds its text as it would be saved: every line the system adds ends with a
     // line end, so the caret after the last one sits on a fresh line and typing starts a new one.
@@ -391,7 +394,10 @@ void TfrmMain::buildMonitorAndStatus() {
     tmFlush = new QTimer(this);
     tmFlush->setSingleShot(true);
     tmFlush->setInterval(kFlushFrameMs);
-    connect(tmFlush, &QTimer::timeout, this, &TfrmMain::flush);
+    connect(tmFlush, &QTimer::timeout, this, [this] {
+        flush();
+        m_busy = true;
+    });
 }
 
 void TfrmMain::formCreate() {
@@ -825,18 +831,21 @@ void TfrmMain::showLineCount(int count) { m_pendingLineCount = count; }
 void TfrmMain::flushSoon() {
     if (tmFlush->isActive()) return;
     if (m_pendingLines.isEmpty() && !m_pendingLineCount) return;
-    // A quiet line shows its unit at once; a busy one gathers what comes within a frame of the
-    // last insertion, so that a flood costs one insertion and one repaint per frame.
-    const qint64 since = m_lastInsert.isValid() ? m_lastInsert.elapsed() : kFlushFrameMs;
-    if (since >= kFlushFrameMs) {
+    // A quiet line shows its unit at once. Appends within a frame of the last insertion are
+    // gathered; once gathering was needed, the line is busy and gathers for two frames, so that
+    // a flood costs one insertion and one repaint per two frames. Gaps of two frames end it.
+    const qint64 since = m_lastInsert.isValid() ? m_lastInsert.elapsed() : kBusyFlushMs;
+    const int window = m_busy ? kBusyFlushMs : kFlushFrameMs;
+    if (since >= window) {
         flush();
         return;
     }
-    tmFlush->start(static_cast<int>(kFlushFrameMs - since));
+    tmFlush->start(static_cast<int>(window - since));
 }
 
 void TfrmMain::flush() {
     tmFlush->stop();
+    m_busy = false;
     if (!m_pendingLines.isEmpty()) {
         QScrollBar* bar = memoRecv->verticalScrollBar();
         const bool atBottom = bar->value() >= bar->maximum() - 1;

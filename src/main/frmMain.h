@@ -113,6 +113,8 @@ public:
     [[nodiscard]] const MonitorProbe& monitorProbe() const { return m_probe; }
     // Appends closer together than this are batched into one insertion.
     static constexpr int kFlushFrameMs = 16;
+    // ...and this, while the line is busy.
+    static constexpr int kBusyFlushMs = 33;
 
     void portPanelRefresh();
     void showModuleIds();
@@ -214,6 +216,7 @@ private:
     QStringList m_pendingLines;
     std::optional<int> m_pendingLineCount;
     QElapsedTimer m_lastInsert;  // since the last flush that inserted lines
+    bool m_busy = false;         // the last flush was a gathered one
     MonitorProbe m_probe;
     std::uint32_t m_clockChangedAt = 0;
     FontChooser m_chooseFont;
