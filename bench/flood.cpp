@@ -1,6 +1,8 @@
 // Floods the terminal's real receive path (pty, receive thread, poll, framing, rendering and
-// the real monitor offscreen) and prints throughput, CPU and memory, and whether every unit
-// that was sent came out the other end exactly once.
+// the real monitor, drawn on the display when there is one) and prints throughput, CPU and
+// memory, whether every unit that was sent came out the other end exactly once, how long a
+// click on Monitor Clear waits during a flood, and how long a lone frame takes from its last
+// byte at the pty to its line in the monitor and on screen.
 #include "com/receive_pipeline.h"
 #include "com/app_context.h"
 #include "main/frmMain.h"
@@ -13,16 +15,21 @@
 #include "com/frame_format.h"
 
 #include <QApplication>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <poll.h>
 #include <sys/resource.h>
@@ -80,7 +87,41 @@ struct Result {
     std::uint64_t sentUnits = 0;
     ReceivePipeline::Stats shown;
     double cpuSeconds = 0;
+    std::vector<double> clickMs;  // from a click's press to Monitor Clear's handler
 };
+
+double percentile(std::vector<double> v, double p) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const auto i = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
+    return v[std::min(i, v.size() - 1)];
+}
+
+double msBetween(Clock::time_point a, Clock::time_point b) {
+    return std::chrono::duration<double, std::milli>(b - a).count();
+}
+
+// Lets the loop know that the monitor has been drawn.
+class PaintWatch final : public QObject {
+public:
+    Clock::time_point lastPaint{};
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) lastPaint = Clock::now();
+        return false;
+    }
+};
+
+// Clicks as the display delivers them: press and release, queued behind whatever waits.
+void postClick(QWidget* target) {
+    const QPointF at(target->width() / 2.0, target->height() / 2.0);
+    const QPointF global = target->mapToGlobal(at);
+    QCoreApplication::postEvent(target, new QMouseEvent(QEvent::MouseButtonPress, at, global,
+                                                        Qt::LeftButton, Qt::LeftButton,
+                                                        Qt::NoModifier));
+    QCoreApplication::postEvent(target, new QMouseEvent(QEvent::MouseButtonRelease, at, global,
+                                                        Qt::LeftButton, Qt::NoButton,
+                                                        Qt::NoModifier));
+}
 
 double cpuOf(int who) {
     rusage u{};
@@ -171,6 +212,22 @@ Result flood(const Load& load, std::uint64_t total, double rate) {
         due = now + std::chrono::milliseconds(100);
     });
     probe.start(100);
+    // A click on Monitor Clear every 100 ms; its wait is the time to the handler.
+    Clock::time_point clickAt{};
+    bool clickPending = false;
+    QObject::connect(window.btnClear, &QPushButton::clicked, [&] {
+        if (!clickPending) return;
+        clickPending = false;
+        r.clickMs.push_back(msBetween(clickAt, Clock::now()));
+    });
+    QTimer clicker;
+    QObject::connect(&clicker, &QTimer::timeout, [&] {
+        if (clickPending || done) return;
+        clickPending = true;
+        clickAt = Clock::now();
+        postClick(window.btnClear);
+    });
+    clicker.start(100);
     for (;;) {
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         const std::uint64_t bytes = window.receivePipeline().stats().bytes;
@@ -191,6 +248,83 @@ Result flood(const Load& load, std::uint64_t total, double rate) {
     return r;
 }
 
+struct LoneResult {
+    std::vector<double> insideMs;   // last byte written → the program's probe: line inserted
+    std::vector<double> outsideMs;  // last byte written → the loop regains control after the
+                                    // monitor's next paint
+    int frames = 0;
+    int shown = 0;
+};
+
+// Lone key frames at a steady rate, each on a quiet line.
+LoneResult lone(double seconds, double framesPerSecond) {
+    std::string error;
+    auto pty = PtyPair::create(&error);
+    if (!pty) {
+        std::fprintf(stderr, "flood: %s\n", error.c_str());
+        std::exit(1);
+    }
+    QTemporaryDir dir;
+    QFile ini(dir.filePath(QStringLiteral("norvale-term.ini")));
+    if (!ini.open(QIODevice::WriteOnly)) std::exit(1);
+    ini.write("[COMPORT]\r\nPortName=" + QByteArray::fromStdString(pty->slavePath()) + "\r\n");
+    ini.close();
+    LinuxSerialDevice device;
+    SteadyTicks ticks;
+    QuietPrompts prompts;
+    NullSound sound;
+    AppContext context({device, ticks, prompts, sound,
+                        {dir.filePath(QStringLiteral("norvale-term")), std::nullopt}});
+    TfrmMain window(context);
+    window.show();
+    context.port.open();
+    PaintWatch paints;
+    window.memoRecv->viewport()->installEventFilter(&paints);
+    const QByteArray frame = keyFrames().chunk.left(19);
+
+    LoneResult r;
+    r.frames = std::max(1, static_cast<int>(seconds * framesPerSecond));
+    std::vector<Clock::time_point> written(static_cast<std::size_t>(r.frames));
+    std::atomic<int> writtenCount{0};
+    // Let the window settle before the first frame.
+    const auto settle = Clock::now() + std::chrono::milliseconds(300);
+    while (Clock::now() < settle) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    const std::uint64_t base = window.monitorProbe().lines;
+    std::thread writer([&] {
+        const auto start = Clock::now();
+        for (int i = 0; i < r.frames; ++i) {
+            std::this_thread::sleep_until(start + std::chrono::duration<double>(i / framesPerSecond));
+            writeAll(pty->masterFd(), frame.constData(), static_cast<std::size_t>(frame.size()));
+            written[static_cast<std::size_t>(i)] = Clock::now();
+            writtenCount.store(i + 1);
+        }
+    });
+    QTimer wake;
+    wake.start(50);
+    int next = 0;  // the frame whose line is awaited
+    bool inserted = false;
+    const auto deadline = Clock::now() + std::chrono::duration<double>(seconds + 2);
+    while (next < r.frames && Clock::now() < deadline) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        const auto now = Clock::now();
+        const auto& probe = window.monitorProbe();
+        if (!inserted && probe.lines >= base + static_cast<std::uint64_t>(next) + 1 &&
+            writtenCount.load() > next) {
+            r.insideMs.push_back(msBetween(written[static_cast<std::size_t>(next)], probe.shownAt));
+            inserted = true;
+            ++r.shown;
+        }
+        if (inserted && paints.lastPaint >= probe.shownAt) {
+            r.outsideMs.push_back(msBetween(written[static_cast<std::size_t>(next)], now));
+            inserted = false;
+            ++next;
+        }
+    }
+    writer.join();
+    context.port.close();
+    return r;
+}
+
 void report(const char* name, const Load& load, const Result& r, double rate) {
     const double wall = r.seconds > 0 ? r.seconds : 1e-9;
     std::printf("%-8s %s: %8.0f KB/s, %9.0f units/s, CPU %5.1f%% of a core, UI late <= %.0f ms",
@@ -199,17 +333,28 @@ void report(const char* name, const Load& load, const Result& r, double rate) {
                 r.worstLatencyMs);
     if (load.unitsPerChunk > 0) {
         const bool exact = r.shown.units == r.sentUnits && r.shown.bytes == r.sentBytes;
-        std::printf(", units %llu of %llu, bytes %llu of %llu: %s\n",
+        std::printf(", units %llu of %llu, bytes %llu of %llu: %s",
                     static_cast<unsigned long long>(r.shown.units),
                     static_cast<unsigned long long>(r.sentUnits),
                     static_cast<unsigned long long>(r.shown.bytes),
                     static_cast<unsigned long long>(r.sentBytes), exact ? "all accounted" : "MISMATCH");
     } else {
-        std::printf(", %llu units of %llu bytes from %llu sent\n",
+        std::printf(", %llu units of %llu bytes from %llu sent",
                     static_cast<unsigned long long>(r.shown.units),
                     static_cast<unsigned long long>(r.shown.bytes),
                     static_cast<unsigned long long>(r.sentBytes));
     }
+    std::printf(", click on Monitor Clear p50 %.1f ms max %.1f ms (%zu clicks)\n",
+                percentile(r.clickMs, 0.5), percentile(r.clickMs, 1.0), r.clickMs.size());
+}
+
+void reportLone(const LoneResult& r, double framesPerSecond) {
+    std::printf("lone     %.0f frames/s: %d of %d lines; last byte to monitor p50 %.2f ms p99 %.2f ms "
+                "max %.2f ms (probe); to the next paint p50 %.2f ms p99 %.2f ms max %.2f ms\n",
+                framesPerSecond, r.shown, r.frames, percentile(r.insideMs, 0.5),
+                percentile(r.insideMs, 0.99), percentile(r.insideMs, 1.0),
+                percentile(r.outsideMs, 0.5), percentile(r.outsideMs, 0.99),
+                percentile(r.outsideMs, 1.0));
 }
 
 long peakRssKb() {
@@ -231,12 +376,16 @@ int main(int argc, char** argv) {
         } else if (a == "--only" && i + 1 < argc) {
             o.only = argv[++i];
         } else {
-            std::printf("usage: flood [--mb N] [--paced-seconds S] [--only keys|random|lines]\n");
+            std::printf("usage: flood [--mb N] [--paced-seconds S] [--only keys|random|lines|lone]\n");
             return a == "--help" ? 0 : 2;
         }
     }
     if (qEnvironmentVariableIsEmpty("DISPLAY")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    std::printf("platform: %s%s\n", qPrintable(QGuiApplication::platformName()),
+                QGuiApplication::platformName() == QLatin1String("offscreen")
+                    ? " (nothing is drawn: the figures flatter)"
+                    : "");
     const auto total = static_cast<std::uint64_t>(o.megabytes * 1e6);
     bool ok = true;
     const auto run = [&](const char* name, const Load& load) {
@@ -251,6 +400,11 @@ int main(int argc, char** argv) {
             ok = ok && paced.shown.units == paced.sentUnits;
         }
     };
+    if (o.only.empty() || o.only == "lone") {
+        const LoneResult r = lone(std::max(o.pacedSeconds, 0.5), 20);
+        reportLone(r, 20);
+        ok = ok && r.shown == r.frames;
+    }
     run("keys", keyFrames());
     run("random", randomBytes());
     run("lines", textLines());

@@ -90,6 +90,9 @@ int main(int argc, char** argv) {
     if (!env.contains(QStringLiteral("DISPLAY")))
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("TMPDIR"), dir.path());
+    std::printf("platform: %s\n", env.contains(QStringLiteral("QT_QPA_PLATFORM"))
+                                     ? qPrintable(env.value(QStringLiteral("QT_QPA_PLATFORM")))
+                                     : "xcb (DISPLAY is set)");
     term.setProcessEnvironment(env);
     term.setProcessChannelMode(QProcess::ForwardedChannels);
     term.start(exe, {});

@@ -27,7 +27,14 @@ void ReceivePipeline::received(std::span<const std::uint8_t> bytes, std::uint32_
     m_now = now;
     m_framing.feed(bytes, now, *this);
     m_framing.checkTimeout(now, *this);
+    showPendingIds();
     m_view.flushSoon();
+}
+
+void ReceivePipeline::showPendingIds() {
+    if (!m_pendingIds) return;
+    m_events.showReceivedIds(m_pendingIds->first, m_pendingIds->second);
+    m_pendingIds.reset();
 }
 
 std::optional<std::uint32_t> ReceivePipeline::quietBudgetMs(std::uint32_t now) const {
@@ -36,7 +43,8 @@ std::optional<std::uint32_t> ReceivePipeline::quietBudgetMs(std::uint32_t now) c
 
 void ReceivePipeline::frameCompleted(const FrameHeaderInfo& header,
                                      std::span<const std::uint8_t> unit) {
-    m_events.showReceivedIds(header.dstId, header.srcId);
+    // Only the last frame of a poll can be seen: nothing repaints until the poll returns.
+    m_pendingIds.emplace(header.dstId, header.srcId);
     if (isSettingsResponse(header) && unit.size() >= 36)
         m_events.applySettingsResponse(unit[32], unit[33], unit[34], unit[35]);
     m_port.setFrameReceived(true);
@@ -58,6 +66,7 @@ void ReceivePipeline::unitFinished(std::span<const std::uint8_t> unit) {
         }
         if (target) {
             // The window may pause with the event loop running; show what came before first.
+            showPendingIds();
             m_view.flush();
             target->keyFrameReceived(text);
             m_now = m_ticks.now();

@@ -13,6 +13,8 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <utility>
 
 class PortDriver;
 class Ticks;
@@ -37,7 +39,8 @@ public:
     [[nodiscard]] virtual std::uint32_t clockChangedAt() const = 0;
 };
 
-// What a complete frame changes in the configuration panel.
+// What a complete frame changes in the configuration panel. The IDs come once per poll, from
+// its last complete frame, and before anything of the poll can run the event loop.
 class FrameEvents {
 public:
     virtual ~FrameEvents() = default;
@@ -84,6 +87,7 @@ public:
 private:
     void frameCompleted(const FrameHeaderInfo& header, std::span<const std::uint8_t> unit) override;
     void unitFinished(std::span<const std::uint8_t> unit) override;
+    void showPendingIds();
 
     const LinkSettings& m_link;
     PortDriver& m_port;
@@ -96,4 +100,6 @@ private:
     OneShotTable m_oneShot;
     std::uint32_t m_now = 0;
     Stats m_stats;
+    // IDs of the last complete frame not yet handed to the panel (dst, src).
+    std::optional<std::pair<std::array<std::uint8_t, 4>, std::array<std::uint8_t, 4>>> m_pendingIds;
 };

@@ -2,9 +2,11 @@
 // The main window: module configuration strip, send panel, monitor bar, monitor and status
 // bar. It wires controls to the context's settings and port; the logic lives elsewhere.
 
+#include <QElapsedTimer>
 #include <QFont>
 #include <QMainWindow>
 #include <QPointer>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -106,6 +108,18 @@ public:
     [[nodiscard]] std::uint32_t clockChangedAt() const override { return m_clockChangedAt; }
     [[nodiscard]] bool srcIdFollowMode() const { return m_srcIdFollow; }
 
+    // What benchmarks read to time a line from the wire to the monitor: lines inserted so far,
+    // and when the last insertion ended.
+    struct MonitorProbe {
+        std::uint64_t lines = 0;
+        std::chrono::steady_clock::time_point shownAt;
+    };
+    [[nodiscard]] const MonitorProbe& monitorProbe() const { return m_probe; }
+    // Appends closer together than this are batched into one insertion.
+    static constexpr int kFlushFrameMs = 16;
+    // ...and this, while the line is busy.
+    static constexpr int kBusyFlushMs = 33;
+
     void portPanelRefresh();
     void showModuleIds();
     [[nodiscard]] bool connectedShown() const { return m_connectedShown; }
@@ -206,6 +220,9 @@ private:
     std::unique_ptr<ReceivePipeline> m_pipeline;
     QStringList m_pendingLines;
     std::optional<int> m_pendingLineCount;
+    QElapsedTimer m_lastInsert;  // since the last flush that inserted lines
+    bool m_busy = false;         // the last flush was a gathered one
+    MonitorProbe m_probe;
     std::uint32_t m_clockChangedAt = 0;
     FontChooser m_chooseFont;
     DialogRunner m_runDialog;

@@ -65,6 +65,24 @@ TEST_F(MonitorTest, LaterPanelTextsWinOverAWaitingLineCount) {
     EXPECT_EQ(window->monitorLineCount(), 0);
 }
 
+// A quiet line shows its unit at once; what follows within a frame is gathered and shown by
+// the flush timer, with the line count.
+TEST_F(MonitorTest, QuietLineShowsAtOnceAndBusyLineWithinFrames) {
+    window->appendLines({QStringLiteral(" 41h")});
+    window->showLineCount(1);
+    window->flushSoon();
+    EXPECT_EQ(window->memoRecv->toPlainText(), QStringLiteral(" 41h\n")) << "no timer waited for";
+    EXPECT_EQ(window->sBarPanel0->text(), QStringLiteral("1"));
+
+    window->appendLines({QStringLiteral(" 42h")});
+    window->showLineCount(2);
+    window->flushSoon();
+    EXPECT_EQ(window->monitorLineCount(), 2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->sBarPanel0->text() == QStringLiteral("2"); },
+                                1000));
+    EXPECT_EQ(window->memoRecv->toPlainText(), QStringLiteral(" 41h\n 42h\n"));
+}
+
 // Typing at the end starts a line of its own (every received line has its line end), Undo
 // never takes received lines away, and Tab moves on instead of typing a tab.
 TEST_F(MonitorTest, TypingUndoAndTabInTheMonitor) {
