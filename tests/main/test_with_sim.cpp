@@ -170,7 +170,7 @@ TEST_F(SimBehindLinkTest, RestartedModuleIsReopenedOnlyWithReconnectAndOnlyIfItI
 
         const QString pty = startSim(second);
         ASSERT_FALSE(pty.isEmpty());
-        if (c.adapterAtLink) candidates.present = {usbAdapter(pty, "FT1")};
+        if (c.adapterAtLink) candidates.present = {usbAdapter(pty, "SN1")};
         const std::uint32_t back = ticks.now();
         if (c.reopened) {
             ASSERT_TRUE(pumpUntil([this] { return context->port.isOpen(); }, ticks, 2000));
