@@ -17,6 +17,8 @@ struct LinkSettings {
     QString recvDlmt = QStringLiteral("無し");
     int recvTimeoutMs = 100;
     int lineWidth = 128;  // in rendered characters: the stored line size in bytes times 4
+    // Reopen the port by itself when its device goes away and comes back.
+    bool reconnect = false;
 
     bool operator==(const LinkSettings&) const = default;
 };

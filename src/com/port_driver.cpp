@@ -7,7 +7,29 @@
 #include "platform/prompts.h"
 #include "platform/ticks.h"
 
+#include <QFile>
+#include <QFileInfo>
+
 #include <array>
+
+namespace {
+
+// The listed port that is the device at path: by its name, or by the node both lead to (a
+// stable link, a symlink of the user's).
+std::optional<PortCandidate> candidateAt(const std::vector<PortCandidate>& ports,
+                                         const std::string& path) {
+    const auto nodeOf = [](const std::string& p) {
+        return QFileInfo(QFile::decodeName(QByteArray::fromStdString(p))).canonicalFilePath();
+    };
+    const QString node = nodeOf(path);
+    for (const PortCandidate& port : ports) {
+        const std::string portPath = devicePathFor(port.name);
+        if (portPath == path || (!node.isEmpty() && nodeOf(portPath) == node)) return port;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
 
 PortDriver::PortDriver(const LinkSettings& link, SerialDevice& device, const Ticks& ticks,
                        Prompts& prompts, QString appTitle)
@@ -15,19 +37,24 @@ PortDriver::PortDriver(const LinkSettings& link, SerialDevice& device, const Tic
       m_device(device),
       m_ticks(ticks),
       m_prompts(prompts),
-      m_appTitle(std::move(appTitle)) {}
+      m_appTitle(std::move(appTitle)) {
+    m_reconnectTimer.setInterval(kReconnectPollMs);
+    connect(&m_reconnectTimer, &QTimer::timeout, this, &PortDriver::tryReconnect);
+}
 
 PortDriver::~PortDriver() {
     // A thread may be inside a blocking call to us; let every one finish before we go.
     if (m_thread) m_thread->requestTerminate();
     for (auto& t : m_retiring) t->requestTerminate();
     pumpUntil([this] { return !m_thread && m_retiring.empty(); }, m_ticks, std::nullopt);
+    endWait();
     m_device.close();
 }
 
 bool PortDriver::open() {
     close();
-    const SerialError err = m_device.open(devicePathFor(m_link.portName), lineParamsFor(m_link));
+    const std::string path = devicePathFor(m_link.portName);
+    const SerialError err = m_device.open(path, lineParamsFor(m_link));
     if (err) {
         if (m_state.reportOpenFailure) {
             QString detail = QString::fromStdString(err.message);
@@ -48,7 +75,14 @@ bool PortDriver::open() {
         m_state.receiveRunning = false;
         return false;
     }
+    rememberDevice(path);
+    startReceiving();
+    return true;
+}
+
+void PortDriver::startReceiving() {
     m_state.open = true;
+    m_vanishSeen = false;
     if (m_handler) m_handler->restart();
     m_state.receiveStopRequest = false;
     m_state.receiveRunning = true;
@@ -57,11 +91,19 @@ bool PortDriver::open() {
     m_thread->start(QThread::IdlePriority);
     Q_EMIT statusChanged(m_link.portName + QStringLiteral(":OK"));
     Q_EMIT connectionShown(true);
-    return true;
 }
 
 void PortDriver::close() {
-    if (!m_state.open) return;
+    if (m_state.open) closeOpenPort();
+    // Also a wait that began while the thread was ending above.
+    if (m_waiting) {
+        endWait();
+        Q_EMIT statusChanged(m_link.portName + QStringLiteral(":OFF"));
+        Q_EMIT connectionShown(false);
+    }
+}
+
+void PortDriver::closeOpenPort() {
     if (m_state.receiveRunning && m_thread) {
         m_thread->requestTerminate();
         if (m_pollDepth == 0) {
@@ -87,11 +129,13 @@ bool PortDriver::write(const std::uint8_t* data, std::size_t n) {
     // The port is already on its way down after a line error: drop the block quietly rather
     // than stack a second warning on the first (a frame is two writes).
     if (m_state.receiveStopRequest) return false;
-    if (m_device.status().error) {
+    if (const SerialStatus status = m_device.status(); status.error) {
+        if (status.vanished && m_link.reconnect) return stopAfterVanishing();
         stopAfterSendError(QStringLiteral("Send ClearCommError dwErrorMask != 0"));
         return false;
     }
     if (!m_device.write(data, n)) {
+        if (m_link.reconnect && m_device.status().vanished) return stopAfterVanishing();
         stopAfterSendError(QStringLiteral("送信できません。ポートを閉じます "
                                           "(the line does not take the data; the port is closed)"));
         return false;
@@ -110,6 +154,13 @@ void PortDriver::stopAfterSendError(const QString& message) {
     // Stop first: the port goes down while the message is up, not after it is dismissed.
     requestReceiveStop();
     m_prompts.message(m_appTitle, message, Prompts::Icon::None);
+}
+
+bool PortDriver::stopAfterVanishing() {
+    // Nothing to tell the user but ":WAIT": the port comes back by itself.
+    m_vanishSeen = true;
+    requestReceiveStop();
+    return false;
 }
 
 bool PortDriver::waitForFrame(std::uint32_t ms) {
@@ -134,6 +185,7 @@ std::optional<std::uint32_t> PortDriver::poll() {
     }
     const SerialStatus status = m_device.status();
     if (status.error) {
+        m_vanishSeen = m_vanishSeen || status.vanished;
         m_state.receiveStopRequest = true;
         return std::nullopt;
     }
@@ -174,9 +226,80 @@ void PortDriver::receiveThreadEnded(TRecvThread* thread, bool byStopRequest) {
 }
 
 void PortDriver::stopPort() {
+    if (m_vanishSeen && m_link.reconnect) {
+        startWaiting();
+        return;
+    }
     Q_EMIT statusChanged(m_link.portName + QStringLiteral(":OFF"));
     m_device.close();
     m_state.open = false;
     m_state.receiveRunning = false;
     Q_EMIT connectionShown(false);
+}
+
+void PortDriver::rememberDevice(const std::string& path) {
+    m_adapter.reset();
+    // Looking the device up costs a scan of the ports present, which a port search opening
+    // one port after another should not pay while nobody wants it.
+    if (!m_link.reconnect || !m_candidates) return;
+    if (auto port = candidateAt(m_candidates->ports(), path); port && port->usb)
+        m_adapter = std::move(port);
+}
+
+void PortDriver::setPortCandidates(const PortCandidates* candidates) {
+    m_candidates = candidates;
+    if (m_state.open && !m_adapter) rememberDevice(devicePathFor(m_link.portName));
+}
+
+void PortDriver::reconnectChanged() {
+    if (!m_link.reconnect) {
+        if (m_waiting) close();
+        return;
+    }
+    if (m_state.open && !m_adapter) rememberDevice(devicePathFor(m_link.portName));
+}
+
+void PortDriver::startWaiting() {
+    m_device.close();
+    m_state.open = false;
+    m_state.receiveRunning = false;
+    m_waiting = true;
+    m_reconnectTimer.start();
+    // The connect toggle stays as it is: the port is still wanted, and a click on it ends the
+    // wait as it would close an open port.
+    Q_EMIT statusChanged(m_link.portName + QStringLiteral(":WAIT"));
+}
+
+void PortDriver::endWait() {
+    m_reconnectTimer.stop();
+    m_waiting = false;
+}
+
+std::optional<std::string> PortDriver::returnedDevicePath() const {
+    const std::string path = devicePathFor(m_link.portName);
+    if (!m_candidates) return path;
+    const std::vector<PortCandidate> ports = m_candidates->ports();
+    if (m_adapter) {
+        // Wherever it is plugged in again, and never another adapter at its old name.
+        for (const PortCandidate& port : ports) {
+            if (!port.alias && sameAdapter(port, *m_adapter)) return devicePathFor(port.name);
+        }
+        return std::nullopt;
+    }
+    // A path is reopened where it is, unless a USB adapter now stands there: that one is
+    // someone else's device, not the one that went away.
+    if (const auto there = candidateAt(ports, path); there && there->usb) return std::nullopt;
+    return path;
+}
+
+void PortDriver::tryReconnect() {
+    if (!m_waiting) return;
+    const std::optional<std::string> path = returnedDevicePath();
+    if (!path) return;
+    // Still away, or not yet ready for us (its permissions follow a moment after the device):
+    // the next look tries again, quietly.
+    if (m_device.open(*path, lineParamsFor(m_link))) return;
+    endWait();
+    startReceiving();
+    Q_EMIT reconnected();
 }

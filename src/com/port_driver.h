@@ -4,12 +4,16 @@
 // the UI thread to run poll() and waits for it.
 
 #include "com/link_settings.h"
+#include "platform/port_candidates.h"
 #include "platform/serial_device.h"
 
 #include <QObject>
+#include <QTimer>
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 class Prompts;
@@ -35,6 +39,7 @@ public:
     PortDriver& operator=(const PortDriver&) = delete;
 
     bool open();
+    // Also ends a wait for a vanished device.
     void close();
     // True when the whole block went to the device. A block that cannot go out whole is a
     // line error: the user is told once and the port stops.
@@ -52,6 +57,17 @@ public:
     void requestReceiveStop();
     [[nodiscard]] const Ticks& ticks() const { return m_ticks; }
 
+    // The ports present, which tell the device opened from another one put in its place. A
+    // port already open (the one opened at start) learns its device now.
+    void setPortCandidates(const PortCandidates* candidates);
+    // With Reconnect on, a port whose device went away waits for it to come back: closed,
+    // shown as ":WAIT", and looked for every kReconnectPollMs until it is there again.
+    [[nodiscard]] bool isWaiting() const { return m_waiting; }
+    static constexpr int kReconnectPollMs = 200;
+    // The Reconnect setting was changed: an open port learns which device it has, and a wait
+    // ends as a close would end it.
+    void reconnectChanged();
+
     // One poll of the line; runs on the UI thread at the receive thread's request. Returns
     // how long the thread may sleep before the next poll if the line stays silent.
     std::optional<std::uint32_t> poll();
@@ -63,10 +79,22 @@ Q_SIGNALS:
     void statusChanged(const QString& text);
     // The connect toggle: open (caption "接続中", blue) or closed ("接続", default colour).
     void connectionShown(bool open);
+    // A wait ended with the device back and the port open again.
+    void reconnected();
 
 private:
+    void startReceiving();
+    void closeOpenPort();
     void stopPort();
     void stopAfterSendError(const QString& message);
+    bool stopAfterVanishing();
+    void rememberDevice(const std::string& path);
+    void startWaiting();
+    void endWait();
+    void tryReconnect();
+    // Where the vanished device can be opened again; nothing while it is away or while another
+    // device stands in its place.
+    [[nodiscard]] std::optional<std::string> returnedDevicePath() const;
 
     const LinkSettings& m_link;
     SerialDevice& m_device;
@@ -80,4 +108,12 @@ private:
     // received data when the port was closed); each ends once that poll returns.
     std::vector<std::unique_ptr<TRecvThread>> m_retiring;
     int m_pollDepth = 0;
+
+    const PortCandidates* m_candidates = nullptr;
+    // The USB adapter opened, known again by its identity wherever it is plugged in; none for
+    // other devices, which are known by their path.
+    std::optional<PortCandidate> m_adapter;
+    bool m_vanishSeen = false;
+    bool m_waiting = false;
+    QTimer m_reconnectTimer;
 };

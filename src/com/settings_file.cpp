@@ -99,6 +99,7 @@ Settings loadSettings(const QString& path) {
     // Clamped in whole bytes, so that what is saved reads back as the same width.
     constexpr int kMaxLineBytes = std::numeric_limits<int>::max() / 4;
     link.lineWidth = std::clamp(lineBytes, -kMaxLineBytes, kMaxLineBytes) * 4;
+    link.reconnect = profileInt(doc.value(kComPort, "Reconnect"), 0) != 0;
 
     ModuleSettings& module = s.module;
     integer(kQlUnit, "RFch____", module.rfCh);
@@ -139,6 +140,9 @@ bool saveSettings(const QString& path, const Settings& settings) {
                          integer("RecvTout", link.recvTimeoutMs) &&
                          integer("LFSize__", link.lineWidth / 4);
     if (!encoded) return false;
+    // Reconnect is ours alone, not one of the fifteen keys other programs share: a file gains
+    // it only once the user turns it on, and keeps it from then on.
+    if (link.reconnect || doc.value(kComPort, "Reconnect")) integer("Reconnect", link.reconnect);
 
     for (const auto& [key, value] : comPort) doc.setValue(kComPort, key, value);
     doc.setValue(kQlUnit, "RFch____", QByteArray::number(module.rfCh));

@@ -1,8 +1,9 @@
 #pragma once
 // The settings file: an INI file next to the executable in the usual profile layout and code
 // page 932, so other programs that read profile files can share it. Loading never fails (what
-// cannot be read keeps its default); saving rewrites only our fifteen keys, keeps everything
-// else in the file, and replaces the file atomically so a failed save leaves the old one intact.
+// cannot be read keeps its default); saving rewrites only our fifteen keys (and Reconnect, once
+// the user has turned it on), keeps everything else in the file, and replaces the file
+// atomically so a failed save leaves the old one intact.
 
 #include <QByteArrayView>
 #include <QString>

@@ -101,6 +101,8 @@ TfrmMain::TfrmMain(AppContext& context, QWidget* parent) : QMainWindow(parent), 
         sBarPanel0->setText(text);
     });
     connect(&m_ctx.port, &PortDriver::connectionShown, this, &TfrmMain::showConnection);
+    connect(&m_ctx.port, &PortDriver::reconnected, sBarPanel1,
+            [this] { sBarPanel1->setText(QStringLiteral("再接続しました (reconnected)")); });
     formCreate();
 }
 
@@ -327,6 +329,12 @@ void TfrmMain::buildMonitorBar() {
     ckLogTime =
         named(new QCheckBox(QStringLiteral("LogTime"), pnlRecv), QStringLiteral("ckLogTime"));
     ckLogTime->setLayoutDirection(Qt::RightToLeft);  // caption to the left of the box
+    ckReconnect = named(new QCheckBox(QStringLiteral("再接続 (Reconnect)"), pnlRecv),
+                        QStringLiteral("ckReconnect"));
+    ckReconnect->setLayoutDirection(Qt::RightToLeft);  // as LogTime beside it
+    ckReconnect->setToolTip(
+        QStringLiteral("装置が外れても、戻りしだい同じ装置を開き直します "
+                       "(reopen the same device as soon as it is back after it went away)"));
     pnlClock = named(new QLabel(pnlRecv), QStringLiteral("pnlClock"));
     pnlClock->setAccessibleName(QStringLiteral("Clock"));
     pnlClock->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -345,10 +353,16 @@ void TfrmMain::buildMonitorBar() {
     row->addWidget(pnlFont);
     row->addStretch(1);
     row->addWidget(ckOneShot);
+    row->addWidget(ckReconnect);
     row->addWidget(ckLogTime);
     row->addWidget(pnlClock);
 
     connect(btnComOpen, &QPushButton::clicked, this, &TfrmMain::btnComOpenClick);
+    // clicked, not toggled: the setting shown at start is not a change of it.
+    connect(ckReconnect, &QCheckBox::clicked, this, [this](bool on) {
+        m_ctx.settings.link.reconnect = on;
+        m_ctx.port.reconnectChanged();
+    });
     connect(btnClear, &QPushButton::clicked, this, &TfrmMain::btnClearClick);
     connect(pnlFont, &ClickPanel::doubleClicked, this, &TfrmMain::pnlFontDblClick);
     connect(pnlCom, &ClickPanel::doubleClicked, this, &TfrmMain::mmComPortClick);
@@ -405,6 +419,7 @@ void TfrmMain::formCreate() {
     resize(788, 560);
     placeCentredOnScreen(*this);
     m_ctx.loadSettings();
+    ckReconnect->setChecked(m_ctx.settings.link.reconnect);
     portPanelRefresh();
     m_ctx.port.open();
     memoRecv->clear();
@@ -512,8 +527,14 @@ void TfrmMain::mmComPortClick() {
     });
 }
 
+void TfrmMain::setPortCandidates(const PortCandidates* candidates) {
+    m_portCandidates = candidates;
+    m_ctx.port.setPortCandidates(candidates);
+}
+
 void TfrmMain::btnComOpenClick() {
-    if (m_ctx.port.isOpen()) {
+    // A wait for a vanished device is the port still wanted: the click gives it up.
+    if (m_ctx.port.isOpen() || m_ctx.port.isWaiting()) {
         m_ctx.port.close();
     } else {
         m_ctx.port.open();
@@ -574,8 +595,9 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
 bool TfrmMain::parameterHexMode() const { return ckSendHex->isChecked(); }
 
 void TfrmMain::openPortIfClosed() {
-    // The command goes out whatever the outcome; a closed port simply drops it.
-    if (!m_ctx.port.isOpen()) m_ctx.port.open();
+    // The command goes out whatever the outcome; a closed port simply drops it. A port waiting
+    // for its device is left to that wait, which an open would give up.
+    if (!m_ctx.port.isOpen() && !m_ctx.port.isWaiting()) m_ctx.port.open();
 }
 
 void TfrmMain::sendCommand(std::uint8_t msgId, const QByteArray& payload) {

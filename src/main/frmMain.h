@@ -81,7 +81,8 @@ public:
     // Runs a modal dialog; tests replace it so that nothing blocks.
     using DialogRunner = std::function<int(QDialog& dialog)>;
     void setDialogRunner(DialogRunner runner) { m_runDialog = std::move(runner); }
-    void setPortCandidates(const PortCandidates* candidates) { m_portCandidates = candidates; }
+    // Also what the port knows its device by, to reopen the same one after it went away.
+    void setPortCandidates(const PortCandidates* candidates);
     [[nodiscard]] QString openDialogName() const { return m_openName; }
     [[nodiscard]] QString saveDialogName() const { return m_saveName; }
 
@@ -175,6 +176,7 @@ public:
     ClickPanel* pnlFont = nullptr;
     QCheckBox* ckOneShot = nullptr;
     QCheckBox* ckLogTime = nullptr;
+    QCheckBox* ckReconnect = nullptr;
     QLabel* pnlClock = nullptr;
 
     QPlainTextEdit* memoRecv = nullptr;

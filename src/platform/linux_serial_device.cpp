@@ -141,6 +141,10 @@ bool hangupSeen(int fd) {
     return (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
+// What a tty answers once its device is gone: a hangup shows as EIO, an unplugged adapter
+// as ENODEV.
+bool isGoneErrno(int errnoValue) { return errnoValue == EIO || errnoValue == ENODEV; }
+
 }  // namespace
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
@@ -296,6 +300,7 @@ void LinuxSerialDevice::close() {
     m_fd.reset();  // also releases the flock
     m_exclusiveSet = false;
     m_hasErrorCounts = false;
+    m_vanished = false;
     m_lastCounts = {};
 }
 
@@ -308,19 +313,25 @@ SerialStatus LinuxSerialDevice::status() {
     int waiting = 0;
     if (ioctlRetrying(m_fd.get(), FIONREAD, &waiting) != 0) {
         result.error = true;
+        if (isGoneErrno(errno)) m_vanished = true;
     } else {
         result.waiting = waiting;
     }
-    if (hangupSeen(m_fd.get())) result.error = true;
+    if (hangupSeen(m_fd.get())) m_vanished = true;
     if (m_hasErrorCounts) {
         LineErrorCounts now;
-        if (readErrorCounts(&now) != 0) {
+        if (const int failed = readErrorCounts(&now); failed != 0) {
             result.error = true;
+            if (isGoneErrno(failed)) m_vanished = true;
         } else {
             // Counters only rise, so any difference (even a wrapped one) is a new error.
             if (now != m_lastCounts) result.error = true;
             m_lastCounts = now;
         }
+    }
+    if (m_vanished) {
+        result.vanished = true;
+        result.error = true;
     }
     return result;
 }
@@ -334,10 +345,13 @@ long LinuxSerialDevice::read(std::uint8_t* buffer, std::size_t n) {
         if (got == 0) {
             // With VMIN=0 and VTIME=0 an empty line reads 0 just like a hung-up one; only
             // poll tells them apart.
-            return hangupSeen(m_fd.get()) ? -1 : 0;
+            if (!hangupSeen(m_fd.get())) return 0;
+            m_vanished = true;
+            return -1;
         }
         if (errno == EINTR) continue;
         if (errno == EAGAIN) return 0;
+        if (isGoneErrno(errno)) m_vanished = true;
         return -1;
     }
 }

@@ -85,6 +85,8 @@ private:
     std::string m_path;
     bool m_exclusiveSet = false;  // TIOCEXCL is ours to clear at close
     bool m_hasErrorCounts = false;
+    // A read saw the device gone; the descriptor stays dead until it is closed.
+    bool m_vanished = false;
     LineErrorCounts m_lastCounts;
     LineParams m_requested;
     LineParams m_applied;

@@ -33,6 +33,9 @@ struct SerialError {
 struct SerialStatus {
     bool error = false;
     int waiting = 0;
+    // The error is the device itself going away (hangup, an adapter pulled out), not a fault
+    // on a line that is still there; error is set too.
+    bool vanished = false;
 };
 
 class SerialDevice {

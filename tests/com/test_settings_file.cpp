@@ -449,3 +449,45 @@ TEST_F(SettingsFileTest, TextsKeepTheirExactBytesAndNeverBlockTheSave) {
 }
 
 }  // namespace
+
+namespace {
+
+// Reconnect is read as any number but 0, and written only once it is on or already in the
+// file, so that a file other programs share gains no key of ours behind the user's back.
+TEST_F(SettingsFileTest, ReconnectIsReadAndWrittenOnlyWhereInUse) {
+    const struct {
+        const char* stored;  // the line in the file, or nullptr for none
+        bool loaded;
+        bool saveAs;
+        const char* savedLine;  // what the save leaves in the file, or nullptr for no line
+    } cases[] = {
+        {nullptr, false, false, nullptr},
+        {nullptr, false, true, "Reconnect=1"},
+        {"Reconnect=1", true, true, "Reconnect=1"},
+        {"Reconnect=1", true, false, "Reconnect=0"},
+        {"Reconnect=0", false, false, "Reconnect=0"},
+        {"reconnect=2", true, true, "reconnect=1"},
+        {"Reconnect=yes", false, false, "Reconnect=0"},
+    };
+    for (const auto& c : cases) {
+        const QByteArray file = kDefaultsFile.left(kDefaultsFile.indexOf("[QL-UNIT]")) +
+                                (c.stored ? QByteArray(c.stored) + "\r\n" : QByteArray()) +
+                                kDefaultsFile.mid(kDefaultsFile.indexOf("[QL-UNIT]"));
+        Settings s = loadText(file);
+        const char* row = c.stored ? c.stored : "(none)";
+        EXPECT_EQ(s.link.reconnect, c.loaded) << row;
+        s.link.reconnect = c.saveAs;
+        ASSERT_TRUE(saveSettings(path(), s)) << row;
+        const QByteArray saved = readBytes(path());
+        if (c.savedLine) {
+            EXPECT_TRUE(saved.contains("\r\n" + QByteArray(c.savedLine) + "\r\n[QL-UNIT]"))
+                << row << '\n' << saved.constData();
+        } else {
+            EXPECT_EQ(saved, kDefaultsFile) << row;
+        }
+        EXPECT_EQ(saved.count("econnect="), c.savedLine ? 1 : 0) << row;
+        EXPECT_EQ(loadSettings(path()).link.reconnect, c.saveAs) << row;
+    }
+}
+
+}  // namespace

@@ -50,7 +50,7 @@ TEST_F(MainWindowTest, WithoutEngineeringModeOnlyTheEverydayControlsShow) {
     for (const QString& name : kEngineeringControls)
         EXPECT_FALSE(shown.contains(name)) << name.toStdString();
     EXPECT_EQ(shown.join(u' ').toStdString(),
-              "MainMenu1 btnClear btnComOpen btnInit btnRFch btnSend ckLogTime ckSendHex cmbRFch "
+              "MainMenu1 btnClear btnComOpen btnInit btnRFch btnSend ckLogTime ckReconnect ckSendHex cmbRFch "
               "cmbRFpw cmbSend edtDstID edtMsgID edtSrcID lblDstID lblSendDstID lblSendMsgID "
               "lblSendSrcID lblSendText lblSrcID memoRecv pnlBps pnlClock pnlCom pnlDstID "
               "pnlFont pnlRecv pnlSend pnlSrcID pnlTop sBar sBarPanel0 sBarPanel1");

@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "com/app_context.h"
+#include "com/event_wait.h"
 #include "main/frmMain.h"
 #include "ui/qt_click_panel.h"
 #include "rem/frmRem.h"
@@ -131,6 +132,41 @@ TEST_F(MainWindowTest, ConnectToggleClosesAndReopens) {
     EXPECT_TRUE(context->port.isOpen());
     EXPECT_EQ(w.sBarPanel0->text(), QStringLiteral("COM1:OK"));
     EXPECT_EQ(w.btnComOpen->palette().color(QPalette::ButtonText), QColor(Qt::blue));
+}
+
+// Reconnect as the user meets it: the box shows the stored setting, a vanished device is
+// waited for and announced when back, the connect toggle gives the wait up, and the box's
+// state is what the settings file keeps.
+TEST_F(MainWindowTest, ReconnectBoxWaitsSaysSoAndTheToggleGivesUp) {
+    writeIni("[COMPORT]\r\nPortName=ttyUSB0\r\nReconnect=1\r\n");
+    TfrmMain& w = start();
+    auto* box = w.findChild<QCheckBox*>(QStringLiteral("ckReconnect"));
+    ASSERT_TRUE(box);
+    EXPECT_TRUE(box->isChecked());
+    const auto waits = [this] { return context->port.isWaiting(); };
+
+    serial.vanished = true;
+    ASSERT_TRUE(pumpUntil(waits, ticks, 3000));
+    EXPECT_EQ(w.sBarPanel0->text(), QStringLiteral("ttyUSB0:WAIT"));
+    EXPECT_EQ(w.btnComOpen->text(), QStringLiteral("接続中")) << "the port is still wanted";
+    serial.vanished = false;
+    ASSERT_TRUE(pumpUntil([this] { return context->port.isOpen(); }, ticks, 1000));
+    EXPECT_EQ(w.sBarPanel0->text(), QStringLiteral("ttyUSB0:OK"));
+    EXPECT_EQ(w.sBarPanel1->text(), QStringLiteral("再接続しました (reconnected)"));
+
+    serial.vanished = true;
+    serial.refuseOpen = true;
+    ASSERT_TRUE(pumpUntil(waits, ticks, 3000));
+    QTest::mouseClick(w.btnComOpen, Qt::LeftButton);
+    EXPECT_FALSE(context->port.isWaiting());
+    EXPECT_FALSE(context->port.isOpen());
+    EXPECT_EQ(w.sBarPanel0->text(), QStringLiteral("ttyUSB0:OFF"));
+    EXPECT_EQ(w.btnComOpen->text(), QStringLiteral("接続"));
+
+    box->click();
+    EXPECT_FALSE(context->settings.link.reconnect);
+    w.close();
+    EXPECT_TRUE(iniText().contains("\r\nReconnect=0\r\n")) << iniText().constData();
 }
 
 TEST_F(MainWindowTest, ClockWritesDateAndTimeOnTick) {

@@ -8,9 +8,12 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <iostream>
+
 #include "com/event_wait.h"
 #include "ui/qt_click_panel.h"
 #include "platform/linux_serial_device.h"
+#include "support/fake_port_candidates.h"
 #include "support/main_window_fixture.h"
 
 namespace {
@@ -103,6 +106,95 @@ TEST_F(WithSimTest, MyRfchChangesWhatTheModuleReports) {
     window->btnReadClick();
     ASSERT_TRUE(
         waitFor([this] { return window->pnlSysID->text() == QStringLiteral("SysID: 0xBEEF"); }));
+}
+
+// orlin-sim behind `--link`, stopped and started again at the same link, as a module that
+// loses power for a moment. The link then leads to a new pty.
+class SimBehindLinkTest : public MainWindowTest {
+protected:
+    void TearDown() override {
+        closeWindows();
+        for (QProcess* sim : {&first, &second}) {
+            sim->terminate();
+            sim->waitForFinished(3000);
+        }
+    }
+    // The context too: the next row's device replaces the one its port uses.
+    void closeWindows() {
+        survey.reset();
+        rem.reset();
+        window.reset();
+        context.reset();
+    }
+    [[nodiscard]] QString link() const { return dir.filePath(QStringLiteral("orlin-pty")); }
+    // Its pty, once the link to it is in place.
+    QString startSim(QProcess& sim) {
+        sim.start(QStringLiteral(ORLIN_SIM_BIN), {QStringLiteral("--link"), link()});
+        if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000)) return {};
+        return QString::fromLocal8Bit(sim.readLine().trimmed());
+    }
+
+    QProcess first;
+    QProcess second;
+    ChangingCandidates candidates;
+};
+
+TEST_F(SimBehindLinkTest, RestartedModuleIsReopenedOnlyWithReconnectAndOnlyIfItIsNoAdapter) {
+    const struct {
+        const char* row;
+        bool reconnect;
+        bool adapterAtLink;  // the link now leads to a listed USB adapter
+        const char* whileAway;
+        bool reopened;
+    } cases[] = {
+        {"Reconnect on", true, false, ":WAIT", true},
+        {"Reconnect off", false, false, ":OFF", false},
+        {"Reconnect on, an adapter at the link", true, true, ":WAIT", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.row);
+        ASSERT_FALSE(startSim(first).isEmpty());
+        writeIni("[COMPORT]\r\nPortName=" + link().toLocal8Bit() +
+                 "\r\nReconnect=" + (c.reconnect ? "1" : "0") + "\r\n");
+        realDevice = std::make_unique<LinuxSerialDevice>();
+        candidates.present.clear();
+        start();
+        window->setPortCandidates(&candidates);
+        ASSERT_TRUE(context->port.isOpen());
+
+        first.terminate();
+        ASSERT_TRUE(first.waitForFinished(3000));
+        const QString away = link() + QString::fromLatin1(c.whileAway);
+        ASSERT_TRUE(pumpUntil([&] { return window->sBarPanel0->text() == away; }, ticks, 3000))
+            << window->sBarPanel0->text().toStdString();
+
+        const QString pty = startSim(second);
+        ASSERT_FALSE(pty.isEmpty());
+        if (c.adapterAtLink) candidates.present = {usbAdapter(pty, "SN1")};
+        const std::uint32_t back = ticks.now();
+        if (c.reopened) {
+            ASSERT_TRUE(pumpUntil([this] { return context->port.isOpen(); }, ticks, 2000));
+            const std::uint32_t delay = ticks.now() - back;
+            std::cout << "[ reopened " << delay << " ms after the link was back ]\n";
+            EXPECT_LT(delay, 1000u);
+            EXPECT_EQ(window->sBarPanel0->text(), link() + QStringLiteral(":OK"));
+            window->cmbSend->setEditText(QStringLiteral("AB"));
+            QTest::mouseClick(window->btnSend, Qt::LeftButton);
+            ASSERT_TRUE(pumpUntil(
+                [this] {
+                    return window->memoRecv->toPlainText().startsWith(QStringLiteral(" 0Fh 5Ah"));
+                },
+                ticks, 3000))
+                << "the module answers on the reopened port";
+        } else {
+            pumpFor(3 * PortDriver::kReconnectPollMs + 100, ticks);
+            EXPECT_FALSE(context->port.isOpen());
+            EXPECT_EQ(window->sBarPanel0->text(), away);
+        }
+        closeWindows();
+        second.terminate();
+        ASSERT_TRUE(second.waitForFinished(3000));
+    }
 }
 
 }  // namespace

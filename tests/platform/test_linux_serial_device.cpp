@@ -366,9 +366,12 @@ TEST_F(LinuxSerialDeviceTest, CloseDropsWhatAStalledLineStillHolds) {
 TEST_F(LinuxSerialDeviceTest, FarEndHangupIsAnErrorAndReadFails) {
     openPlain();
     EXPECT_FALSE(m_device.status().error);
+    EXPECT_FALSE(m_device.status().vanished);
     m_pty.closeMaster();
 
-    EXPECT_TRUE(m_device.status().error);
+    const SerialStatus status = m_device.status();
+    EXPECT_TRUE(status.error);
+    EXPECT_TRUE(status.vanished) << "a hangup is the device going away, not a line fault";
     std::uint8_t buffer[8];
     EXPECT_EQ(m_device.read(buffer, sizeof buffer), -1);
     const Bytes data{1};

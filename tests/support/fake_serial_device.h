@@ -26,7 +26,7 @@ public:
     [[nodiscard]] bool isOpen() const override { return m_open; }
     [[nodiscard]] int pollFd() const override { return -1; }
     SerialStatus status() override {
-        SerialStatus s{lineError, static_cast<int>(input.size())};
+        SerialStatus s{lineError || vanished, static_cast<int>(input.size()), vanished};
         return s;
     }
     long read(std::uint8_t* buffer, std::size_t n) override {
@@ -51,6 +51,7 @@ public:
 
     bool refuseOpen = false;
     bool lineError = false;
+    bool vanished = false;  // the device went away: status() says so until this is cleared
     int failingWrites = 0;  // this many writes stall, each after bytesBeforeStall bytes
     std::size_t bytesBeforeStall = 0;
     int opens = 0;
