@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -116,6 +117,25 @@ TEST_F(CaptureOnPtyTest, EveryUnitAndSentFrameReachTheFile) {
                               " 0Fh 5Ah 0Fh 00h 00h FFh FFh FFh FFh FFh FFh FFh FFh 41h 42h")});
     EXPECT_EQ(QFileInfo(path).size(), static_cast<qint64>(context->capture.size()));
     EXPECT_TRUE(prompts.shown.empty());
+}
+
+TEST_F(CaptureOnPtyTest, QuitStopsAndFlushesTheCapture) {
+    const QString path = dir.filePath(QStringLiteral("quit.log"));
+    ASSERT_FALSE(window->startCapture(path));
+    sendFrames(0, 3);
+    window->close();
+    EXPECT_FALSE(context->capture.running());
+    EXPECT_EQ(fileLines(path).received, m_expected);
+}
+
+TEST_F(CaptureOnPtyTest, OneShotLeavesOutWhatItHoldsBackAndLogTimeChangesNothing) {
+    const QString path = dir.filePath(QStringLiteral("oneshot.log"));
+    window->ckOneShot->setChecked(true);
+    window->ckLogTime->setChecked(true);
+    ASSERT_FALSE(window->startCapture(path));
+    sendFrames(0, 3);  // one device: only its first frame is shown
+    window->stopCapture();
+    EXPECT_EQ(fileLines(path).received, m_expected.mid(0, 1));
 }
 
 TEST_F(CaptureOnPtyTest, AFullDiskStopsTheCaptureOnly) {
