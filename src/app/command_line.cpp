@@ -13,6 +13,12 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         QStringLiteral("Show the Option menu (key panel, survey) and the module panel's "
                        "engineering controls. A running terminal switches to the mode."));
     parser.addOption(engineering);
+    const QCommandLineOption capture(
+        QStringLiteral("capture"),
+        QStringLiteral("Capture every unit received and every frame sent to FILE (appended) "
+                       "from start-up."),
+        QStringLiteral("FILE"));
+    parser.addOption(capture);
 
     CommandLine result;
     if (!parser.parse(arguments)) {
@@ -36,5 +42,6 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         return result;
     }
     result.options.engineering = parser.isSet(engineering);
+    result.options.capture = parser.value(capture);
     return result;
 }

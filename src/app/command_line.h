@@ -8,6 +8,7 @@
 
 struct ProgramOptions {
     bool engineering = false;  // the Option menu and the module panel's engineering controls
+    QString capture;           // a file to capture to from start-up; empty for none
 };
 
 struct CommandLine {

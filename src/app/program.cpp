@@ -103,6 +103,12 @@ int runProgram(int argc, char** argv, const ProgramSeams& seams) {
         frmMain.setPeerWindows(&frmRem, &frmSurvey);
         frmMain.setPortCandidates(&ports);
         if (commandLine.options.engineering) frmMain.setEngineeringMode();
+        if (const QString& path = commandLine.options.capture; !path.isEmpty()) {
+            // Not worth stopping the program for: the terminal is useful without it.
+            if (const std::optional<QString> error = frmMain.startCapture(path))
+                std::fprintf(stderr, "norvale-term: the capture could not start: %s: %s\n",
+                             path.toLocal8Bit().constData(), error->toLocal8Bit().constData());
+        }
         QObject::connect(&instance, &SingleInstance::activationRequested, &frmMain,
                          [&frmMain] { raise(frmMain); });
         QObject::connect(&instance, &SingleInstance::engineeringRequested, &frmMain,

@@ -13,7 +13,9 @@ AppContext::AppContext(PlatformServices services)
       sender([this](const QByteArray& bytes) {
           return port.write(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
                             static_cast<std::size_t>(bytes.size()));
-      }) {}
+      }) {
+    sender.setSentObserver([this](const QByteArray& frame) { capture.sent(frame); });
+}
 
 void AppContext::loadSettings() {
     const bool firstStart = !QFileInfo::exists(settingsPath);

@@ -5,6 +5,7 @@
 #include <QString>
 #include <functional>
 
+#include "com/capture.h"
 #include "com/frame_sender.h"
 #include "com/link_settings.h"
 #include "com/port_driver.h"
@@ -45,6 +46,8 @@ public:
     QString settingsPath;
     Settings settings;
     PortDriver port;
+    // Before the sender, so that it outlives the sender's observer.
+    Capture capture;
     FrameSender sender;
 
 private:

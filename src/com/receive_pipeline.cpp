@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "com/capture.h"
 #include "com/port_driver.h"
 #include "com/unit_render.h"
 #include "platform/ticks.h"
@@ -77,6 +78,7 @@ void ReceivePipeline::unitFinished(std::span<const std::uint8_t> unit) {
 
     const bool oneShot = m_view.oneShot();
     if (oneShot && m_oneShot.check(m_framing.lastSrcId(), m_now)) return;
+    if (m_capture) m_capture->received(text);
 
     if (m_view.logTime()) {
         if (oneShot) {

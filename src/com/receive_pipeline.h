@@ -16,6 +16,7 @@
 #include <optional>
 #include <utility>
 
+class Capture;
 class PortDriver;
 class Ticks;
 
@@ -66,6 +67,8 @@ public:
     // First choice, then second; either may be null.
     void setKeyFrameTargets(KeyFrameTarget* keyPanel, KeyFrameTarget* survey);
     void resetOneShot() { m_oneShot.reset(); }
+    // Takes every unit handed to the monitor, unwrapped; may be null.
+    void setCapture(Capture* capture) { m_capture = capture; }
 
     void restart() override;
     void received(std::span<const std::uint8_t> bytes, std::uint32_t now) override;
@@ -96,6 +99,7 @@ private:
     FrameEvents& m_events;
     KeyFrameTarget* m_keyPanel = nullptr;
     KeyFrameTarget* m_survey = nullptr;
+    Capture* m_capture = nullptr;
     Framing m_framing;
     OneShotTable m_oneShot;
     std::uint32_t m_now = 0;

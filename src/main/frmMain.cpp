@@ -2,6 +2,8 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QComboBox>
 #include <QDateTime>
 #include <QGridLayout>
@@ -95,6 +97,7 @@ TfrmMain::TfrmMain(AppContext& context, QWidget* parent) : QMainWindow(parent), 
     m_pipeline = std::make_unique<ReceivePipeline>(m_ctx.settings.link, m_ctx.port,
                                                    m_ctx.platform.ticks, *this, *this);
     m_ctx.port.setReceiveHandler(m_pipeline.get());
+    m_pipeline->setCapture(&m_ctx.capture);
     // The port's state is newer than a line count still waiting for the next flush.
     connect(&m_ctx.port, &PortDriver::statusChanged, sBarPanel0, [this](const QString& text) {
         m_pendingLineCount.reset();
@@ -110,6 +113,7 @@ TfrmMain::~TfrmMain() {
     // Closing the port runs the event loop; no clock tick may reach half-destroyed peers.
     tmClock->stop();
     m_pipeline->setKeyFrameTargets(nullptr, nullptr);
+    m_pipeline->setCapture(nullptr);
     m_ctx.port.close();
     m_ctx.port.setReceiveHandler(nullptr);
 }
@@ -127,6 +131,8 @@ void TfrmMain::buildMenus() {
     mmOpen = named(mmFile->addAction(QStringLiteral("開く (&Open)")), QStringLiteral("mmOpen"));
     mmSave = named(mmFile->addAction(QStringLiteral("名前を付けて保存 (Save &As)")),
                    QStringLiteral("mmSave"));
+    mmCapture = named(mmFile->addAction(QStringLiteral("記録開始 (Start Capture)...")),
+                      QStringLiteral("mmCapture"));
     named(mmFile->addSeparator(), QStringLiteral("N2"));
     mmComPort = named(mmFile->addAction(QStringLiteral("通信設定 (&ComPort)")),
                       QStringLiteral("mmComPort"));
@@ -134,6 +140,7 @@ void TfrmMain::buildMenus() {
     mmQuit = named(mmFile->addAction(QStringLiteral("終了 (&Quit)")), QStringLiteral("mmQuit"));
     connect(mmOpen, &QAction::triggered, this, &TfrmMain::mmOpenClick);
     connect(mmSave, &QAction::triggered, this, &TfrmMain::mmSaveClick);
+    connect(mmCapture, &QAction::triggered, this, &TfrmMain::mmCaptureClick);
     connect(mmComPort, &QAction::triggered, this, &TfrmMain::mmComPortClick);
     connect(mmQuit, &QAction::triggered, this, &TfrmMain::mmQuitClick);
 
@@ -394,10 +401,13 @@ void TfrmMain::buildMonitorAndStatus() {
     sBarPanel1->setMinimumWidth(100);
     bar->addWidget(sBarPanel0);
     bar->addWidget(sBarPanel1, 1);
+    sBarPanel2 = named(new QLabel(bar), QStringLiteral("sBarPanel2"));
+    bar->addWidget(sBarPanel2);
+    sBarPanel2->hide();
     bar->installEventFilter(this);
     for (QWidget* w : std::initializer_list<QWidget*>{bar, sBarPanel0, sBarPanel1})
         addAccessibleAction(w, kDoubleClickAction, [this] { sBarDblClick(); });
-    for (QLabel* panel : {sBarPanel0, sBarPanel1}) {
+    for (QLabel* panel : {sBarPanel0, sBarPanel1, sBarPanel2}) {
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         panel->installEventFilter(this);
     }
@@ -511,6 +521,7 @@ void TfrmMain::tmClockTimer() {
         m_clockChangedAt = m_ctx.platform.ticks.now();
     }
     if (m_survey) m_survey->clockTick();
+    checkCapture();
 }
 
 void TfrmMain::mmQuitClick() { close(); }
@@ -582,6 +593,8 @@ void TfrmMain::formClose() {
     }
     m_ctx.port.close();
     tmClock->stop();
+    // After the port: whatever it still delivered while closing goes into the file too.
+    stopCapture();
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
@@ -824,6 +837,69 @@ void TfrmMain::mmSaveClick() {
     });
 }
 
+void TfrmMain::mmCaptureClick() {
+    runHandler(m_ctx.platform.prompts, [this] {
+        if (m_ctx.capture.running()) {
+            stopCapture();
+            return;
+        }
+        const QString folder = m_captureFolder.isEmpty() ? QDir::homePath() : m_captureFolder;
+        const QString name = QDateTime::currentDateTime().toString(
+            QStringLiteral("'norvale-'yyyyMMdd-HHmmss'.log'"));
+        const std::optional<QString> path = m_ctx.platform.prompts.saveFileName(
+            {QDir(folder).filePath(name), QStringLiteral("log"),
+             QStringList{QStringLiteral("ﾛｸﾞﾌｧｲﾙ (*.log)"), QStringLiteral("全てのﾌｧｲﾙ (*)")}});
+        if (!path) return;
+        if (const std::optional<QString> error = startCapture(*path)) {
+            m_ctx.platform.prompts.message(
+                AppContext::kAppTitle,
+                QStringLiteral("記録を開始できませんでした: %1: %2 (The capture could not start: "
+                               "%1: %2)")
+                    .arg(*path, *error),
+                Prompts::Icon::Warning);
+        }
+    });
+}
+
+std::optional<QString> TfrmMain::startCapture(const QString& path) {
+    std::optional<QString> error = m_ctx.capture.start(path);
+    if (!error) m_captureFolder = QFileInfo(path).absolutePath();
+    showCapture();
+    return error;
+}
+
+void TfrmMain::stopCapture() {
+    m_ctx.capture.stop();
+    showCapture();
+}
+
+void TfrmMain::showCapture() {
+    const bool running = m_ctx.capture.running();
+    mmCapture->setText(running ? QStringLiteral("記録停止 (Stop Capture)")
+                               : QStringLiteral("記録開始 (Start Capture)..."));
+    if (running) {
+        sBarPanel2->setText(QStringLiteral("%1  %2 bytes")
+                                .arg(QFileInfo(m_ctx.capture.path()).fileName(),
+                                     QString::number(m_ctx.capture.size())));
+    }
+    sBarPanel2->setVisible(running);
+}
+
+void TfrmMain::checkCapture() {
+    if (!m_ctx.capture.running()) return;
+    if (const std::optional<QString> error = m_ctx.capture.error()) {
+        const QString path = m_ctx.capture.path();
+        stopCapture();
+        m_ctx.platform.prompts.message(
+            AppContext::kAppTitle,
+            QStringLiteral("記録を止めました: %1: %2 (The capture stopped: %1: %2)")
+                .arg(path, *error),
+            Prompts::Icon::Warning);
+        return;
+    }
+    showCapture();
+}
+
 void TfrmMain::showReceivedIds(const std::array<std::uint8_t, 4>& dstId,
                                const std::array<std::uint8_t, 4>& srcId) {
     // Called for a frame of every poll in a flood: no format parsing per byte.
@@ -944,7 +1020,8 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     if (event->type() == QEvent::MouseButtonDblClick &&
-        (watched == statusBar() || watched == sBarPanel0 || watched == sBarPanel1)) {
+        (watched == statusBar() || watched == sBarPanel0 || watched == sBarPanel1 ||
+         watched == sBarPanel2)) {
         sBarDblClick();
         return true;
     }

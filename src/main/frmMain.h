@@ -74,6 +74,11 @@ public:
     void pnlFontDblClick();
     void mmOpenClick();
     void mmSaveClick();
+    // Starts a capture, or stops the one running.
+    void mmCaptureClick();
+    // Returns why the capture could not start; the command line's --capture comes here.
+    std::optional<QString> startCapture(const QString& path);
+    void stopCapture();
 
     // The font dialog; tests replace it. Returns nothing when the user cancels.
     using FontChooser = std::function<std::optional<MonitorFont>(const MonitorFont& current)>;
@@ -129,6 +134,7 @@ public:
     QMenu* mmFile = nullptr;
     QAction* mmOpen = nullptr;
     QAction* mmSave = nullptr;
+    QAction* mmCapture = nullptr;
     QAction* mmComPort = nullptr;
     QAction* mmQuit = nullptr;
     QMenu* mmOption = nullptr;
@@ -182,6 +188,7 @@ public:
     QPlainTextEdit* memoRecv = nullptr;
     QLabel* sBarPanel0 = nullptr;
     QLabel* sBarPanel1 = nullptr;
+    QLabel* sBarPanel2 = nullptr;  // the running capture; hidden without one
     QTimer* tmClock = nullptr;
     QTimer* tmFlush = nullptr;
 
@@ -207,6 +214,8 @@ private:
     void takeIdEntries();
     void idKeyPress(QLineEdit* box, QChar key);
     void toggleIdBox(QLineEdit* box);
+    void showCapture();
+    void checkCapture();
 
     AppContext& m_ctx;
     // The peers may be destroyed before this window; QPointer notices.
@@ -231,4 +240,5 @@ private:
     const PortCandidates* m_portCandidates = nullptr;
     QString m_openName;  // what dlgOpen holds: the file last opened
     QString m_saveName;  // what dlgSave holds: the file last saved
+    QString m_captureFolder;  // where the last capture went
 };

@@ -373,4 +373,42 @@ TEST_F(ProgramTest, SecondStartWithEngineeringSwitchesTheRunningOne) {
     EXPECT_TRUE(first.waitForFinished(5000));
 }
 
+// --capture: a file that cannot be opened is said on stderr and the terminal runs without
+// it; a good one takes what arrives and is flushed when the terminal is told to end.
+TEST_F(ProgramTest, CaptureFromTheCommandLine) {
+    std::string error;
+    auto pty = PtyPair::create(&error);
+    ASSERT_TRUE(pty) << error;
+    QFile f(ini());
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write("[COMPORT]\r\nPortName=" + QByteArray::fromStdString(pty->slavePath()) + "\r\n");
+    f.close();
+    const auto run = [this](QProcess& p, const QString& capture) {
+        p.setProcessEnvironment(env);
+        p.start(exe(), {QStringLiteral("--capture"), capture});
+        return p.waitForStarted(5000) && waitUntilListening(p);
+    };
+
+    QProcess refused;
+    ASSERT_TRUE(run(refused, dir.path()));  // a folder, not a file
+    ::kill(static_cast<pid_t>(refused.processId()), SIGTERM);
+    ASSERT_TRUE(refused.waitForFinished(5000));
+    EXPECT_EQ(refused.exitCode(), 0);
+    EXPECT_TRUE(refused.readAllStandardError().contains("the capture could not start: " +
+                                                         QFile::encodeName(dir.path())));
+
+    const QString log = dir.filePath(QStringLiteral("cli.log"));
+    QProcess p;
+    ASSERT_TRUE(run(p, log));
+    const QByteArray frame = QByteArray::fromHex("0F5A10000001020304AABBCCDD000000");
+    ASSERT_EQ(::write(pty->masterFd(), frame.constData(), frame.size()), frame.size());
+    QThread::msleep(300);  // time for the unit to arrive
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    ASSERT_TRUE(p.waitForFinished(5000));
+    QFile written(log);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(written.readAll().endsWith(
+        " => 0Fh 5Ah 10h 00h 00h 01h 02h 03h 04h AAh BBh CCh DDh 00h 00h 00h\r\n"));
+}
+
 }  // namespace
