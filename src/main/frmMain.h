@@ -10,6 +10,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
+#include <vector>
 
 #include "com/receive_pipeline.h"
 #include "main/qt_font_dialog.h"
@@ -26,6 +28,7 @@ class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
+class QSplitter;
 class QTimer;
 class QWidget;
 class TfrmRem;
@@ -74,6 +77,8 @@ public:
     void pnlFontDblClick();
     void mmOpenClick();
     void mmSaveClick();
+    // Shows or hides the frame inspector beside the monitor, as its menu entry does.
+    void setInspectorShown(bool shown);
 
     // The font dialog; tests replace it. Returns nothing when the user cancels.
     using FontChooser = std::function<std::optional<MonitorFont>(const MonitorFont& current)>;
@@ -100,6 +105,7 @@ public:
     [[nodiscard]] int lineCount() const override;
     void clearMonitor() override;
     void appendLines(const QStringList& lines) override;
+    void appendUnitLines(const QStringList& lines, std::span<const std::uint8_t> unit) override;
     void showLineCount(int count) override;
     void flush() override;
     void flushSoon() override;
@@ -131,6 +137,7 @@ public:
     QAction* mmSave = nullptr;
     QAction* mmComPort = nullptr;
     QAction* mmQuit = nullptr;
+    QAction* mmInspector = nullptr;
     QMenu* mmOption = nullptr;
     QMenu* mmRem = nullptr;
     QAction* mmSurvey = nullptr;
@@ -180,6 +187,7 @@ public:
     QLabel* pnlClock = nullptr;
 
     QPlainTextEdit* memoRecv = nullptr;
+    QPlainTextEdit* pnlInspector = nullptr;
     QLabel* sBarPanel0 = nullptr;
     QLabel* sBarPanel1 = nullptr;
     QTimer* tmClock = nullptr;
@@ -207,6 +215,11 @@ private:
     void takeIdEntries();
     void idKeyPress(QLineEdit* box, QChar key);
     void toggleIdBox(QLineEdit* box);
+    void buildInspector();
+    // The pane explains the unit behind a monitor line, or the frame Send would write.
+    void inspectBlock(int blockNumber);
+    void inspectSendPreview();
+    void showInspectorText(const QString& text);
 
     AppContext& m_ctx;
     // The peers may be destroyed before this window; QPointer notices.
@@ -221,6 +234,14 @@ private:
     std::array<std::uint8_t, 4> m_dstDevice{};
     std::unique_ptr<ReceivePipeline> m_pipeline;
     QStringList m_pendingLines;
+    // The unit behind each pending line, if any; shared bytes, so wrapped lines cost nothing.
+    std::vector<std::optional<QByteArray>> m_pendingUnits;
+    QSplitter* m_monitorSplit = nullptr;
+    enum class Inspecting { Line, SendPreview };
+    Inspecting m_inspecting = Inspecting::Line;
+    int m_inspectedBlock = -1;
+    bool m_inserting = false;        // flush() is adding lines
+    bool m_viewportTracking = false;  // the monitor's own pointer tracking, without the pane  // the monitor line the pane explains, while it explains one
     std::optional<int> m_pendingLineCount;
     QElapsedTimer m_lastInsert;  // since the last flush that inserted lines
     bool m_busy = false;         // the last flush was a gathered one
