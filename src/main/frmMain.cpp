@@ -445,6 +445,7 @@ void TfrmMain::buildInspector() {
     pnlInspector->setReadOnly(true);
     pnlInspector->setLineWrapMode(QPlainTextEdit::NoWrap);
     pnlInspector->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    pnlInspector->setMinimumWidth(160);
     pnlInspector->hide();
     m_monitorSplit = new QSplitter(Qt::Horizontal, this);
     m_monitorSplit->setChildrenCollapsible(false);
@@ -475,8 +476,9 @@ void TfrmMain::setInspectorShown(bool shown) {
     if (shown == !pnlInspector->isHidden()) return;
     pnlInspector->setVisible(shown);
     if (!shown) return;
-    // Scaled to the splitter's width: the monitor keeps the larger part.
-    m_monitorSplit->setSizes({55, 45});
+    // The monitor keeps the larger part.
+    const int width = std::max(m_monitorSplit->width(), 400);
+    m_monitorSplit->setSizes({width - width * 9 / 20, width * 9 / 20});
     inspectBlock(memoRecv->textCursor().blockNumber());
 }
 

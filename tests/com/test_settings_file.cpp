@@ -491,3 +491,40 @@ TEST_F(SettingsFileTest, ReconnectIsReadAndWrittenOnlyWhereInUse) {
 }
 
 }  // namespace
+
+namespace {
+
+// Inspector follows the same rule: the key appears only once the pane was on, then stays.
+TEST_F(SettingsFileTest, InspectorIsWrittenOnlyWhereInUse) {
+    const struct {
+        const char* stored;
+        bool loaded;
+        bool saveAs;
+        const char* savedLine;
+    } cases[] = {
+        {nullptr, false, false, nullptr},
+        {nullptr, false, true, "Inspector=1"},
+        {"Inspector=1", true, false, "Inspector=0"},
+        {"Inspector=x", false, false, "Inspector=0"},
+    };
+    for (const auto& c : cases) {
+        const qsizetype unit = kDefaultsFile.indexOf("[QL-UNIT]");
+        Settings s = loadText(kDefaultsFile.left(unit) +
+                              (c.stored ? QByteArray(c.stored) + "\r\n" : QByteArray()) +
+                              kDefaultsFile.mid(unit));
+        const char* row = c.stored ? c.stored : "(none)";
+        EXPECT_EQ(s.link.inspector, c.loaded) << row;
+        s.link.inspector = c.saveAs;
+        ASSERT_TRUE(saveSettings(path(), s)) << row;
+        const QByteArray saved = readBytes(path());
+        if (c.savedLine) {
+            EXPECT_TRUE(saved.contains("\r\n" + QByteArray(c.savedLine) + "\r\n[QL-UNIT]")) << row;
+        } else {
+            EXPECT_EQ(saved, kDefaultsFile) << row;
+        }
+        EXPECT_EQ(loadSettings(path()).link.inspector, c.saveAs) << row;
+        EXPECT_FALSE(loadSettings(path()).link.reconnect) << row;
+    }
+}
+
+}  // namespace
