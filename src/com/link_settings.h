@@ -19,6 +19,8 @@ struct LinkSettings {
     int lineWidth = 128;  // in rendered characters: the stored line size in bytes times 4
     // Reopen the port by itself when its device goes away and comes back.
     bool reconnect = false;
+    // The frame inspector pane beside the monitor is shown.
+    bool inspector = false;
 
     bool operator==(const LinkSettings&) const = default;
 };

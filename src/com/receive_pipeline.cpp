@@ -82,18 +82,21 @@ void ReceivePipeline::unitFinished(std::span<const std::uint8_t> unit) {
 
     if (m_view.logTime()) {
         if (oneShot) {
-            m_view.appendLines({oneShotLine(m_oneShot.count(), m_view.clockText(),
-                                            m_oneShot.msSinceTimeBase(m_now), text)});
+            m_view.appendUnitLines({oneShotLine(m_oneShot.count(), m_view.clockText(),
+                                                m_oneShot.msSinceTimeBase(m_now), text)},
+                                   unit);
         } else {
             // Milliseconds since the clock's caption last changed: the fraction of the shown
             // second.
             const std::uint32_t since = ticksSince(m_view.clockChangedAt(), m_now);
-            m_view.appendLines({logTimeLine(
-                m_view.clockText(), static_cast<int>(std::min<std::uint32_t>(since, 999)), text)});
+            m_view.appendUnitLines(
+                {logTimeLine(m_view.clockText(),
+                             static_cast<int>(std::min<std::uint32_t>(since, 999)), text)},
+                unit);
             m_oneShot.setTimeBase(m_now);
         }
     } else {
-        m_view.appendLines(wrapLine(text, m_link.lineWidth));
+        m_view.appendUnitLines(wrapLine(text, m_link.lineWidth), unit);
     }
     m_view.showLineCount(m_view.lineCount());
 }

@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <utility>
 
 class Capture;
@@ -27,6 +28,11 @@ public:
     [[nodiscard]] virtual int lineCount() const = 0;
     virtual void clearMonitor() = 0;
     virtual void appendLines(const QStringList& lines) = 0;
+    // Lines that all show one unit. A view that explains units keeps the bytes behind them.
+    virtual void appendUnitLines(const QStringList& lines, std::span<const std::uint8_t> unit) {
+        (void)unit;
+        appendLines(lines);
+    }
     virtual void showLineCount(int count) = 0;
     // Makes everything appended so far visible now.
     virtual void flush() = 0;

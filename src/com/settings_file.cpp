@@ -100,6 +100,7 @@ Settings loadSettings(const QString& path) {
     constexpr int kMaxLineBytes = std::numeric_limits<int>::max() / 4;
     link.lineWidth = std::clamp(lineBytes, -kMaxLineBytes, kMaxLineBytes) * 4;
     link.reconnect = profileInt(doc.value(kComPort, "Reconnect"), 0) != 0;
+    link.inspector = profileInt(doc.value(kComPort, "Inspector"), 0) != 0;
 
     ModuleSettings& module = s.module;
     integer(kQlUnit, "RFch____", module.rfCh);
@@ -143,6 +144,8 @@ bool saveSettings(const QString& path, const Settings& settings) {
     // Reconnect is ours alone, not one of the fifteen keys other programs share: a file gains
     // it only once the user turns it on, and keeps it from then on.
     if (link.reconnect || doc.value(kComPort, "Reconnect")) integer("Reconnect", link.reconnect);
+    // Inspector likewise.
+    if (link.inspector || doc.value(kComPort, "Inspector")) integer("Inspector", link.inspector);
 
     for (const auto& [key, value] : comPort) doc.setValue(kComPort, key, value);
     doc.setValue(kQlUnit, "RFch____", QByteArray::number(module.rfCh));

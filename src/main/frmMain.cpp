@@ -9,6 +9,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -16,6 +17,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSplitter>
+#include <QFontDatabase>
 #include <QStatusBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -25,8 +28,11 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <variant>
 
 #include "com/app_context.h"
+#include "com/frame_decoder.h"
+#include "com/frame_format.h"
 #include "com/frmCom.h"
 #include "com/handler_guard.h"
 #include "com/profile_text.h"
@@ -67,6 +73,18 @@ QFont monitorFont(QFont font) {
     return font;
 }
 
+// The bytes of the unit a monitor line shows; the lines of one unit share them.
+class UnitLine final : public QTextBlockUserData {
+public:
+    explicit UnitLine(QByteArray unit) : bytes(std::move(unit)) {}
+    const QByteArray bytes;
+};
+
+std::span<const std::uint8_t> byteSpan(const QByteArray& bytes) {
+    return {reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+            static_cast<std::size_t>(bytes.size())};
+}
+
 QLineEdit* edit(const QString& name, const QString& accessible, const QString& text,
                 QWidget* parent) {
     auto* e = named(new QLineEdit(text, parent), name);
@@ -92,7 +110,8 @@ TfrmMain::TfrmMain(AppContext& context, QWidget* parent) : QMainWindow(parent), 
     column->addWidget(pnlTop);
     column->addWidget(pnlSend);
     column->addWidget(pnlRecv);
-    column->addWidget(memoRecv, 1);
+    buildInspector();
+    column->addWidget(m_monitorSplit, 1);
 
     m_pipeline = std::make_unique<ReceivePipeline>(m_ctx.settings.link, m_ctx.port,
                                                    m_ctx.platform.ticks, *this, *this);
@@ -137,12 +156,18 @@ void TfrmMain::buildMenus() {
     mmComPort = named(mmFile->addAction(QStringLiteral("通信設定 (&ComPort)")),
                       QStringLiteral("mmComPort"));
     named(mmFile->addSeparator(), QStringLiteral("N1"));
+    // In this menu, not a menu of its own: with the pane off the menu bar stays as it was.
+    mmInspector = named(mmFile->addAction(QStringLiteral("Inspector")), QStringLiteral("mmInspector"));
+    mmInspector->setCheckable(true);
+    named(mmFile->addSeparator(), QStringLiteral("N3"));
     mmQuit = named(mmFile->addAction(QStringLiteral("終了 (&Quit)")), QStringLiteral("mmQuit"));
     connect(mmOpen, &QAction::triggered, this, &TfrmMain::mmOpenClick);
     connect(mmSave, &QAction::triggered, this, &TfrmMain::mmSaveClick);
     connect(mmCapture, &QAction::triggered, this, &TfrmMain::mmCaptureClick);
     connect(mmComPort, &QAction::triggered, this, &TfrmMain::mmComPortClick);
     connect(mmQuit, &QAction::triggered, this, &TfrmMain::mmQuitClick);
+    connect(mmInspector, &QAction::triggered, this,
+            [this] { setInspectorShown(mmInspector->isChecked()); });
 
     // The test-window menu exists but is never shown in the menu bar.
     mmOption = menuBar()->addMenu(QStringLiteral("その他 (&Option)"));
@@ -424,6 +449,84 @@ void TfrmMain::buildMonitorAndStatus() {
     });
 }
 
+void TfrmMain::buildInspector() {
+    pnlInspector = named(new QPlainTextEdit(this), QStringLiteral("pnlInspector"));
+    pnlInspector->setAccessibleName(QStringLiteral("Inspector"));
+    pnlInspector->setReadOnly(true);
+    pnlInspector->setLineWrapMode(QPlainTextEdit::NoWrap);
+    pnlInspector->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    pnlInspector->setMinimumWidth(160);
+    pnlInspector->hide();
+    m_monitorSplit = new QSplitter(Qt::Horizontal, this);
+    m_monitorSplit->setChildrenCollapsible(false);
+    m_monitorSplit->addWidget(memoRecv);
+    m_monitorSplit->addWidget(pnlInspector);
+    m_monitorSplit->setStretchFactor(0, 1);
+    m_viewportTracking = memoRecv->viewport()->hasMouseTracking();
+    memoRecv->viewport()->installEventFilter(this);
+
+    connect(memoRecv, &QPlainTextEdit::cursorPositionChanged, this, [this] {
+        // Lines arriving move the caret too; that is not the user choosing a line.
+        if (!pnlInspector->isHidden() && !m_inserting)
+            inspectBlock(memoRecv->textCursor().blockNumber());
+    });
+    const auto preview = [this] {
+        if (!pnlInspector->isHidden()) inspectSendPreview();
+    };
+    for (QLineEdit* box : {edtMsgID, edtDstID, edtSrcID})
+        connect(box, &QLineEdit::textChanged, this, preview);
+    connect(cmbSend, &QComboBox::editTextChanged, this, preview);
+    connect(ckSendHex, &QCheckBox::toggled, this, preview);
+}
+
+void TfrmMain::setInspectorShown(bool shown) {
+    mmInspector->setChecked(shown);
+    m_ctx.settings.link.inspector = shown;
+    memoRecv->viewport()->setMouseTracking(shown || m_viewportTracking);
+    if (shown == !pnlInspector->isHidden()) return;
+    pnlInspector->setVisible(shown);
+    if (!shown) return;
+    // The monitor keeps the larger part.
+    const int width = std::max(m_monitorSplit->width(), 400);
+    m_monitorSplit->setSizes({width - width * 9 / 20, width * 9 / 20});
+    inspectBlock(memoRecv->textCursor().blockNumber());
+}
+
+void TfrmMain::showInspectorText(const QString& text) {
+    if (pnlInspector->toPlainText() != text) pnlInspector->setPlainText(text);
+}
+
+void TfrmMain::inspectBlock(int blockNumber) {
+    m_inspecting = Inspecting::Line;
+    m_inspectedBlock = blockNumber;
+    const QTextBlock block = memoRecv->document()->findBlockByNumber(blockNumber);
+    const auto* line = dynamic_cast<const UnitLine*>(block.userData());
+    if (line == nullptr) {
+        showInspectorText(QStringLiteral("この行に受信データはありません (no received unit behind this line)"));
+        return;
+    }
+    showInspectorText(
+        renderDecoded(decodeUnit(byteSpan(line->bytes), {Direction::Received, m_modelRow})));
+}
+
+void TfrmMain::inspectSendPreview() {
+    m_inspecting = Inspecting::SendPreview;
+    m_inspectedBlock = -1;
+    const PanelTexts texts{edtMsgID->text(), edtDstID->text(), edtSrcID->text(),
+                           cmbSend->currentText(), parameterHexMode()};
+    // The sequence number Send would take next; looking does not take it.
+    const auto built = buildPanelFrame(texts, m_ctx.sender.sequence());
+    const QString title = QStringLiteral("送信プレビュー (Send preview)\n");
+    if (const auto* refusal = std::get_if<FrameRefusal>(&built)) {
+        showInspectorText(title + QStringLiteral("送信できません (Send would refuse): ") +
+                          refusal->message);
+        return;
+    }
+    const Frame& frame = std::get<Frame>(built);
+    showInspectorText(title + renderDecoded(decodeUnit(byteSpan(frame.header + frame.payload),
+                                                       {Direction::Sent, m_modelRow})));
+}
+
 void TfrmMain::formCreate() {
     setWindowTitle(captionFor(AppContext::kAppTitle, m_ctx.platform.executable.modified));
     resize(788, 560);
@@ -433,6 +536,7 @@ void TfrmMain::formCreate() {
     portPanelRefresh();
     m_ctx.port.open();
     memoRecv->clear();
+    setInspectorShown(m_ctx.settings.link.inspector);
     cmbSend->clear();
     cmbSend->setEditText({});
     pnlSend->setVisible(true);
@@ -752,6 +856,8 @@ void TfrmMain::btnSendClick() {
         cmbSend->addItem(text);
         cmbSend->setEditText(text);
     });
+    // The next frame takes the next sequence number.
+    if (!pnlInspector->isHidden() && m_inspecting == Inspecting::SendPreview) inspectSendPreview();
 }
 
 void TfrmMain::cmbSendKeyPress(QChar key) {
@@ -942,11 +1048,22 @@ int TfrmMain::lineCount() const {
 
 void TfrmMain::clearMonitor() {
     m_pendingLines.clear();
+    m_pendingUnits.clear();
     m_pendingLineCount.reset();
     memoRecv->clear();
 }
 
-void TfrmMain::appendLines(const QStringList& lines) { m_pendingLines += lines; }
+void TfrmMain::appendLines(const QStringList& lines) {
+    m_pendingLines += lines;
+    m_pendingUnits.resize(m_pendingUnits.size() + static_cast<std::size_t>(lines.size()));
+}
+
+void TfrmMain::appendUnitLines(const QStringList& lines, std::span<const std::uint8_t> unit) {
+    m_pendingLines += lines;
+    const QByteArray bytes(reinterpret_cast<const char*>(unit.data()),
+                           static_cast<qsizetype>(unit.size()));
+    m_pendingUnits.insert(m_pendingUnits.end(), static_cast<std::size_t>(lines.size()), bytes);
+}
 
 void TfrmMain::showLineCount(int count) { m_pendingLineCount = count; }
 
@@ -976,12 +1093,27 @@ void TfrmMain::flush() {
         cursor.movePosition(QTextCursor::End);
         QString text = m_pendingLines.join(u'\n') + u'\n';
         // After a last line the user typed without ending it.
-        if (!doc->isEmpty() && doc->lastBlock().length() > 1) text.prepend(u'\n');
+        const bool afterTyped = !doc->isEmpty() && doc->lastBlock().length() > 1;
+        if (afterTyped) text.prepend(u'\n');
+        const int firstBlock = doc->lastBlock().blockNumber() + (afterTyped ? 1 : 0);
         // Received lines are not the user's edits: Undo must not take them away. As with the
         // desktop's edit control, adding them ends what could be undone.
         doc->setUndoRedoEnabled(false);
+        m_inserting = true;
         cursor.insertText(text);
+        m_inserting = false;
         doc->setUndoRedoEnabled(true);
+        QTextBlock block = doc->findBlockByNumber(firstBlock);
+        for (const std::optional<QByteArray>& unit : m_pendingUnits) {
+            if (unit) {
+                block.setUserData(new UnitLine(*unit));
+            } else if (block.userData() != nullptr) {
+                block.setUserData(nullptr);
+            }
+            block = block.next();
+        }
+        if (block.isValid() && block.userData() != nullptr) block.setUserData(nullptr);
+        m_pendingUnits.clear();
         m_probe.lines += static_cast<std::uint64_t>(m_pendingLines.size());
         m_pendingLines.clear();
         // Follow new lines only when the user was already at the end.
@@ -1017,6 +1149,16 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
                 edtProIDKeyPress(QChar(13));
                 return true;
             }
+        }
+    }
+    if (watched == memoRecv->viewport() && !pnlInspector->isHidden()) {
+        // Hovering explains the line under the pointer; leaving goes back to the caret's line.
+        if (event->type() == QEvent::MouseMove) {
+            const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
+            const int number = memoRecv->cursorForPosition(at).blockNumber();
+            if (m_inspecting != Inspecting::Line || number != m_inspectedBlock) inspectBlock(number);
+        } else if (event->type() == QEvent::Leave) {
+            inspectBlock(memoRecv->textCursor().blockNumber());
         }
     }
     if (event->type() == QEvent::MouseButtonDblClick &&

@@ -10,6 +10,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
+#include <vector>
 
 #include "com/receive_pipeline.h"
 #include "main/qt_font_dialog.h"
@@ -26,6 +28,7 @@ class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
+class QSplitter;
 class QTimer;
 class QWidget;
 class TfrmRem;
@@ -79,6 +82,8 @@ public:
     // Returns why the capture could not start; the command line's --capture comes here.
     std::optional<QString> startCapture(const QString& path);
     void stopCapture();
+    // Shows or hides the frame inspector beside the monitor, as its menu entry does.
+    void setInspectorShown(bool shown);
 
     // The font dialog; tests replace it. Returns nothing when the user cancels.
     using FontChooser = std::function<std::optional<MonitorFont>(const MonitorFont& current)>;
@@ -105,6 +110,7 @@ public:
     [[nodiscard]] int lineCount() const override;
     void clearMonitor() override;
     void appendLines(const QStringList& lines) override;
+    void appendUnitLines(const QStringList& lines, std::span<const std::uint8_t> unit) override;
     void showLineCount(int count) override;
     void flush() override;
     void flushSoon() override;
@@ -137,6 +143,7 @@ public:
     QAction* mmCapture = nullptr;
     QAction* mmComPort = nullptr;
     QAction* mmQuit = nullptr;
+    QAction* mmInspector = nullptr;
     QMenu* mmOption = nullptr;
     QMenu* mmRem = nullptr;
     QAction* mmSurvey = nullptr;
@@ -186,6 +193,7 @@ public:
     QLabel* pnlClock = nullptr;
 
     QPlainTextEdit* memoRecv = nullptr;
+    QPlainTextEdit* pnlInspector = nullptr;
     QLabel* sBarPanel0 = nullptr;
     QLabel* sBarPanel1 = nullptr;
     QLabel* sBarPanel2 = nullptr;  // the running capture; hidden without one
@@ -216,6 +224,11 @@ private:
     void toggleIdBox(QLineEdit* box);
     void showCapture();
     void checkCapture();
+    void buildInspector();
+    // The pane explains the unit behind a monitor line, or the frame Send would write.
+    void inspectBlock(int blockNumber);
+    void inspectSendPreview();
+    void showInspectorText(const QString& text);
 
     AppContext& m_ctx;
     // The peers may be destroyed before this window; QPointer notices.
@@ -230,6 +243,14 @@ private:
     std::array<std::uint8_t, 4> m_dstDevice{};
     std::unique_ptr<ReceivePipeline> m_pipeline;
     QStringList m_pendingLines;
+    // The unit behind each pending line, if any; shared bytes, so wrapped lines cost nothing.
+    std::vector<std::optional<QByteArray>> m_pendingUnits;
+    QSplitter* m_monitorSplit = nullptr;
+    enum class Inspecting { Line, SendPreview };
+    Inspecting m_inspecting = Inspecting::Line;
+    int m_inspectedBlock = -1;
+    bool m_inserting = false;        // flush() is adding lines
+    bool m_viewportTracking = false;  // the monitor's own pointer tracking, without the pane  // the monitor line the pane explains, while it explains one
     std::optional<int> m_pendingLineCount;
     QElapsedTimer m_lastInsert;  // since the last flush that inserted lines
     bool m_busy = false;         // the last flush was a gathered one

@@ -10,6 +10,8 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTimer>
 #include <cstdio>
 #include <memory>
@@ -85,6 +87,25 @@ int main(int argc, char** argv) {
     frmMain.btnReadClick();
     settle(1500);
     bool ok = save(frmMain, out + QStringLiteral("/main-window.png"));
+
+    // The inspector, wider than the everyday window so the decoded fields fit: the settings
+    // response, then a key frame.
+    frmMain.resize(1180, 640);
+    frmMain.setInspectorShown(true);
+    const auto inspectFirst = [&frmMain](const QString& start) {
+        for (QTextBlock b = frmMain.memoRecv->document()->begin(); b.isValid(); b = b.next()) {
+            if (!b.text().startsWith(start)) continue;
+            frmMain.memoRecv->setTextCursor(QTextCursor(b));
+            return true;
+        }
+        return false;
+    };
+    ok = inspectFirst(QStringLiteral(" 0Fh 5Ah 2Ch 00h")) &&
+         save(frmMain, out + QStringLiteral("/inspector-settings-response.png")) && ok;
+    ok = inspectFirst(QStringLiteral(" 0Fh 5Ah 13h 13h")) &&
+         save(frmMain, out + QStringLiteral("/inspector-key-frame.png")) && ok;
+    frmMain.setInspectorShown(false);
+    frmMain.resize(788, 560);
 
     {
         TfrmCom dialog(
