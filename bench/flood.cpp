@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Floods the terminal's real receive path (pty, receive thread, poll, framing, rendering and
 // the real monitor, drawn on the display when there is one) and prints throughput, CPU and
 // memory, whether every unit that was sent came out the other end exactly once, how long a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Measures what the terminal costs while it waits: the real program, its port open on a pty
 // whose far end stays silent. Prints the CPU share over the run, then how long closing an
 // idle port takes.

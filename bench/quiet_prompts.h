@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Prompts for benchmarks: nothing may wait for a click, and any message is worth seeing.
 

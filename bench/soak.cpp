@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the real terminal against orlin-sim's transmitters for a long time and samples the
 // terminal's memory and CPU every second: a leak or a slow build-up shows as RSS growth after
 // the first minute.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The frame decoder over any bytes: the first input byte picks the direction and the model row
 // given (or none), the rest is the unit.
 //

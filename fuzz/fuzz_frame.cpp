@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The send panel's frame: the input becomes the panel's texts (MsgID, DstID, SrcID, parameter,
 // the hex-mode box and the sequence number).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The receive framing. The input picks the delimiter mode (all six) and the timeout, then plays
 // a sequence of polls: byte chunks of random size (literal bytes, or one byte repeated, so that
 // overflow is reachable from a short input), tick steps from zero to a full 32-bit wrap, and the

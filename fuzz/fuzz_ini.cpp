@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The settings file: any bytes as an INI document, then the settings layer on top of it.
 //
 // Properties:

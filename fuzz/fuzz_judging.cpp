@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The readers of rendered key frames: the key panel's judge, the survey's tally and the field
 // readers under both. The input is a script: rendered texts (arbitrary bytes read as Latin-1,
 // UTF-8 or UTF-16, any bytes rendered as hex, or key frames built from a few bytes so that a

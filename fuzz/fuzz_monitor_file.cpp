@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The monitor's text files: any bytes on disk (valid UTF-8 or not, so the code page 932 path is
 // taken too) are read, written back and read again.
 //

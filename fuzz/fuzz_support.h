@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Shared by the fuzz targets: a property check that names what failed before it aborts (so a
 // crash report says which property broke, not only where), and a private scratch folder for the

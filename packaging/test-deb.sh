@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the built .deb on this machine, starts the installed program offscreen twice (its
 # settings must land under XDG config and be read back), ends it with SIGTERM, removes it.
 # Needs root; it changes the machine's installed packages, so ./dev runs it only in CI.

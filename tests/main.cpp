@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One test binary for the pure cores, the windows (offscreen) and the wire (ptys).
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The program's command-line options. Without any, the program does exactly what it always
 // does; each option turns on something a user asks for deliberately.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Program entry: one instance per user, then the three long-lived windows.
 #include "app/program.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Start-up and run of the whole program. norvale-term calls it with the platform's own port
 // list and message boxes; the process tests' driver hands in pseudo-terminals and answers, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "com/app_context.h"
 
 #include <QDir>

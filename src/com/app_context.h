@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Everything the windows share: platform services, the settings and the port. Built once by
 // the program entry and afresh by each test, so there are no mutable globals.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "com/capture.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A session's capture: every unit handed to the monitor and every frame sent, one line each,
 // appended to a file as they happen. The 1000-line cap, Monitor Clear and the survey never

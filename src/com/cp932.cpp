@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Code page 932 through Qt's ICU-backed converters. ICU knows Microsoft's table under several
 // aliases depending on its version, so the first alias that exists and maps a known sample to
 // the expected bytes is picked once; each conversion then builds its own short-lived converter,

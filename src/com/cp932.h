@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Conversions between QString and Microsoft's code page 932 (Windows Shift_JIS), the encoding of
 // the settings file and of the text the connected devices exchange. Encoding never substitutes:

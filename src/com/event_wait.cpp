@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "com/event_wait.h"
 
 #include <QCoreApplication>

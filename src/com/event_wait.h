@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Waits on the UI thread that keep the user interface alive: they run the event loop until a
 // condition holds or the time is up, sleeping between events instead of spinning.

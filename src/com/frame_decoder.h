@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Explains one unit, received or sent, field by field: where each field sits, its bytes and what
 // they mean. The layouts are read from com/wire_records.h, the tables the builders write by, so

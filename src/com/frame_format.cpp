@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "com/frame_format.h"
 
 #include "com/cp932.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The wire format of frames: a 13-byte header (0F 5A, length, MsgID, sequence, DstID, SrcID)
 // and a payload. Pure functions: texts and numbers in, bytes or a refusal out.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "com/frame_sender.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The two senders and the one sequence counter that numbers every frame the program sends.
 // Header and payload go out as two writes, header first; a frame goes out whole or not at

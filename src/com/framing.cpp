@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The byte rules are applied in a fixed order for every byte: append, overflow, delimiter,
 // frame parse, hand-over. The order matters where rules meet (an overflow on the byte that the
 // parse rejects, a frame whose announced length is reached mid-header), so it is kept literal.

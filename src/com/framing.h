@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Cuts the received byte stream into units: by a delimiter byte, by a complete module frame
 // (followed byte by byte through its header when no delimiter is set), by overflow at 4097

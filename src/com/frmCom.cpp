@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "com/frmCom.h"
 
 #include <QAbstractItemView>

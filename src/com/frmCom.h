@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The port settings dialog with the port search. Created per use by the main window's port
 // settings command and released when it ends.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "com/handler_guard.h"
 
 #include "com/app_context.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Every user command runs through runHandler: a failure ends that command with an error box
 // (the application title as caption) and the program carries on. Nothing thrown may cross

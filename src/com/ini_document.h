@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // An INI file held as its raw lines, read and edited the way the usual profile-file functions
 // do it, so a settings file shared with other programs that read profile files keeps its layout: an

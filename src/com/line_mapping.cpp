@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "com/line_mapping.h"
 
 #include <QFile>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // How the stored link settings turn into a device path and line parameters. Values outside
 // the supported set fall back rather than fail, so a hand-edited settings file still opens.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The two settings records that the settings file persists and the rest of the program reads.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Kept apart from the unit display so that the filter's bookkeeping (time base, full table)
 // can be checked without a monitor.
 #include "com/one_shot_table.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The SrcIDs seen since the last Monitor Clear, so that the "One Shot" display shows only the
 // first frame of each sending device. A fixed table of 500, searched linearly: it is small and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "com/port_driver.h"
 
 #include "com/event_wait.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The one serial port: open with the stored line parameters, close, write, and the receive
 // thread that paces polls. Every member runs on the UI thread; the receive thread only asks

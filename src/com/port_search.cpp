@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "com/port_search.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The port search without its window: try each candidate port in turn, probe the ones that
 // open and stop at the first on which the module answers with a complete frame. The line is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Hand-written rather than QByteArray::toInt(): the settings' integer text takes "$" and a bare
 // "x" as hex prefixes, lets hex use the sign bit, and rejects trailing blanks; Qt does none of
 // that.

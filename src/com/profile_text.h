@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Integer reading of settings values: integer text is decimal, or hexadecimal after "$" or "0x",
 // with an optional sign, so files shared with other programs that read profile files read the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // What the port driver hands received bytes to. The framing implements it; the driver only
 // reads and paces.

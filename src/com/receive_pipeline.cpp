@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "com/receive_pipeline.h"
 
 #include <algorithm>

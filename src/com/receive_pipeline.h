@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // From bytes on the line to lines in the monitor: the framing cuts units, complete frames
 // update the configuration panel and the frame-received flag, and each unit is rendered,

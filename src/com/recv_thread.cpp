@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "com/recv_thread.h"
 
 #include "com/port_driver.h"

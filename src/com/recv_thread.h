@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Paces the polls of the open port. The thread never touches the port or any state: it asks
 // the UI thread to run one poll, waits until it has run, then sleeps in poll(2) until the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "com/safe_file.h"
 
 #include <fcntl.h>

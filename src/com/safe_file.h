@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Whole-file reads and atomic replaces for the files the user names (settings, monitor logs).
 // POSIX directly: the replace needs fsync before rename, must refuse anything but a regular

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The settings file: an INI file next to the executable in the usual profile layout and code
 // page 932, so other programs that read profile files can share it. Loading never fails (what

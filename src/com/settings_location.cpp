@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "com/settings_location.h"
 
 #include "com/settings_file.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Where the settings file lives. Beside the executable, as always, when it is already there
 // or that folder can be written (a portable install); an executable in /usr/bin cannot keep

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Rendering is done per unit, not per byte stream: a unit never continues in the next one, so a
 // Shift_JIS character split by a unit boundary simply shows as a substitute.
 #include "com/unit_render.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Turns a finished unit into the text of one monitor line, and the line's time-stamped and
 // wrapped forms. Hex rendering gives every byte four characters (" 0Fh"), which the key panel

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The byte layouts of the frames and records on the wire, in one place: the builders write by
 // these tables and the frame decoder reads by them, so a layout changed here changes both ways.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "main/frmMain.h"
 
 #include <QCheckBox>

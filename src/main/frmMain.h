@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The main window: module configuration strip, send panel, monitor bar, monitor and status
 // bar. It wires controls to the context's settings and port; the logic lives elsewhere.

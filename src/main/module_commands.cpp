@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "main/module_commands.h"
 
 #include <algorithm>

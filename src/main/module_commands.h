@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The module command set: the payloads that write the radio settings into the local module
 // and the peer channel command. Pure: list indexes and IDs in, bytes out. The layouts are

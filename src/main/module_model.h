@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The module models and their channel and power lists. Only the first model is in use; the
 // table keeps the others so that the model selector's handlers have their data.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "main/monitor_file.h"
 
 #include <QByteArray>

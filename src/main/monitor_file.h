@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The monitor's text files (Open and Save As). Lines end in CR LF on disk; in memory the text
 // uses '\n' between lines, as QPlainTextEdit's setPlainText() and toPlainText() do. Because a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "main/qt_font_dialog.h"
 
 #include <QCheckBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The monitor's font dialog: Qt's own font dialog with a colour list in its effects group, as
 // the desktop font dialog the terminal was designed with has, so that the monitor's text colour

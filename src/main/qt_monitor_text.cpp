@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "main/qt_monitor_text.h"
 
 #include <QPlainTextEdit>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The monitor's text character for character. QPlainTextEdit's plain-text export turns U+00A0
 // into a space and U+2028/U+2029 into line ends; a log opened and saved again must come back

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/canberra_sound.h"
 
 #include <canberra.h>

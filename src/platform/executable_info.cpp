@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/executable_info.h"
 
 #include <QCoreApplication>

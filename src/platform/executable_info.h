@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The running executable's path and modification date (the caption shows the date as the
 // version).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // termios2 lives in <asm/termbits.h>, whose struct termios clashes with glibc's; this file
 // must therefore never include <termios.h>, directly or through another header.
 #include "platform/linux_serial_device.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The serial device on Linux: a tty opened non-blocking and exclusively, driven through
 // termios2 so that any baud rate can be asked for by number.

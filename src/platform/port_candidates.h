@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The serial ports present, for the port list and the port search. An interface so that
 // tests hand in pseudo-terminals.

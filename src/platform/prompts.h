@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Message boxes and file dialogs, behind an interface so that tests never block on one.
 

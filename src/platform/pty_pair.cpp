@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/pty_pair.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A pseudo-terminal pair standing in for a serial cable: the program under test opens the
 // slave path as if it were a port, and the simulator or test plays the far end on the

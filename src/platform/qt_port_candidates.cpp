@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/qt_port_candidates.h"
 
 #include <QDir>

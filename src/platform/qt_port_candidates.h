@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The serial ports present on this machine, as Qt's serial-port module finds them (udev and
 // sysfs on Linux). Names are bare device names such as "ttyUSB0": short enough for the port

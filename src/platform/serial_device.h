@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The serial device as the port driver sees it. One Linux implementation (termios2) and
 // fakes for tests. Every call runs on the UI thread; only pollFd() is shared with the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/serial_port_node.h"
 
 #include <sys/sysmacros.h>

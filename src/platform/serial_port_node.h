@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Which device nodes the port may open. Opening a character device for reading and writing
 // has effects of its own on some of them (a watchdog arms, the launching terminal or a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // One running terminal per user. The first process listens on a local socket; a later one
 // connects, asks it to come to the front, and ends.

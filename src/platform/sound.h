@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Plays a named system sound ("chimes.wav", ...) asynchronously. Never blocks and never fails
 // loudly: no device, no file or no sound service means silence.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/termination_signals.h"
 
 #include <algorithm>

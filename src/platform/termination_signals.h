@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // SIGTERM, SIGINT and SIGHUP (logout, shutdown, Ctrl-C in the launching terminal) become a
 // Qt signal on the UI thread, so the program closes its main window as Quit does: settings

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/ticks.h"
 
 #include <chrono>

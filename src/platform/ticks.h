@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The 32-bit millisecond tick counter. Every interval in the program is a difference of two
 // readings taken as unsigned 32-bit numbers, so the counter may wrap.

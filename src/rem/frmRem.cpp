@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "rem/frmRem.h"
 
 #include <QCheckBox>

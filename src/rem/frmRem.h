@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The remote key panel: 70 key buttons with their lamps, the option strip and a status bar.
 // Created hidden at start-up; the main menu's key-count entries show it. What a key press, a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "rem/key_judge.h"
 
 #include <algorithm>

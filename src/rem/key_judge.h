@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // What the key panel does with a received key frame and with its own lamp commands, decided
 // without widgets, clocks or sound: the window keeps a KeyPanelState, hands every change of its

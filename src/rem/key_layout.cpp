@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "rem/key_layout.h"
 
 #include <algorithm>

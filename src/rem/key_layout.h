@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Where the key panel puts its keys. The panel owns 70 buttons and lamps and shows the first N
 // of them in C columns; everything about the window's geometry follows from N and the button

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "rem/maker_code.h"
 
 #include "com/cp932.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The key panel's maker code field: what a key press sends from it. The field is free text;
 // only its four hex pairs are looked at, and a field too short to hold them silently stops the

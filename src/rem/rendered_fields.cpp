@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "rem/rendered_fields.h"
 
 #include <algorithm>

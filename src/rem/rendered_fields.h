@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Fields of a received unit read back from its hex rendering (" 0Fh 5Ah ..."), by character
 // position, the way the key panel and the survey window read them. Any text is safe input: a

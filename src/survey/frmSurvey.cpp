@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "survey/frmSurvey.h"
 
 #include <QCheckBox>

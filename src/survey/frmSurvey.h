@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The survey window. Created hidden at start-up; the main menu's "Survey Panel" shows it. A run
 // lasts while btnStart is down; the main window's clock times it and SurveyTally does the

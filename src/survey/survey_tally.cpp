@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "survey/survey_tally.h"
 
 #include <algorithm>

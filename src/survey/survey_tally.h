@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The survey's count of transmitters per key, kept apart from its window: the grid's rows, the
 // four counters and the run's progress arithmetic. The window shows what this holds after each

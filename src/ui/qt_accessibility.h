@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // What assistive tools (screen readers, UI automation) see of our controls.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/qt_click_panel.h"
 
 #include <QMetaMethod>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A sunken text panel that reports clicks and double-clicks, as the window's small panels do.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/qt_combo_habits.h"
 
 #include <QComboBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Habits of the desktop the windows were designed on, for combo boxes: the mouse wheel only
 // turns the box that has the focus, and an editable box keeps exactly what was typed (Qt's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The Windows faces the captions were drawn for, then the Japanese faces a Linux desktop has.
 

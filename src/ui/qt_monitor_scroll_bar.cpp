@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/qt_monitor_scroll_bar.h"
 
 #include <QImage>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Paints scroll bars in bands. The raster engine hands any fill of more than about a hundred
 // spans (rows, or pixels of a stroked line) to worker threads and waits for them; for a scroll

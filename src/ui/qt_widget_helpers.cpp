@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/qt_widget_helpers.h"
 
 #include <QRect>

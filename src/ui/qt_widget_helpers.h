@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Small habits every window shares: widgets carry their design names, and windows are placed
 // centred on a point without leaving the screen.

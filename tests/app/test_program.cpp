@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real program as a process: a second start hands over to the first and nobody else can
 // pose as the first; termination signals close it as Quit does, also in the middle of a port
 // search, and end it even when its window hangs.

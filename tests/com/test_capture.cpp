@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The capture's line for a received unit and a sent frame: stamp to the millisecond,
 // direction, the rendered bytes, CR LF.
 #include <gtest/gtest.h>

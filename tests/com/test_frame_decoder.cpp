@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The decoder against the builders: every frame the terminal builds reads back as the values it
 // was built from, and every oddity is flagged on its field.
 #include "com/cp932.h"

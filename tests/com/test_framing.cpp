@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "com/framing.h"
 #include "support/test_bytes.h"
 

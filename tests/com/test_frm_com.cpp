@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The port settings dialog driven through its widgets from the main window's command: the
 // layout, what OK and Cancel leave in memory and in the settings file, and the port search
 // over pseudo-terminals with a module played on their far ends.

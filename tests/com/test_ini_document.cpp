@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading and editing must match the usual profile-file rules closely enough that a file shared
 // with other programs that read profile files reads the same on both sides and keeps its layout across saves.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The port driver's state machine on an in-memory device: open/close order, write guards,
 // line errors stopping the port, and the waits.
 #include "com/event_wait.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The port driver on real pseudo-terminals: line parameters as the far end sees them, open
 // failures, a far end that hangs up or stops reading.
 #include "com/event_wait.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reconnect on an in-memory device and a port list that changes between looks: which device
 // counts as the one that went away, what the user sees meanwhile, and what ends the wait.
 #include "com/event_wait.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The port search loop on a scripted line: which ports it opens, probes and keeps, what it
 // leaves in the link settings, and how it ends when stopped or when the probe fails.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Integer and code page 932 reading of settings values: the two places where a file written by
 // other programs that read profile files could be read differently here.
 #include <gtest/gtest.h>

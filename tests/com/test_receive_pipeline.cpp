@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // From bytes to monitor lines: routing, cap, wrap, time stamps and One Shot, without widgets.
 #include <gtest/gtest.h>
 

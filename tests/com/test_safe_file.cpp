@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Replacing and reading the files the user names, where the file system or the file's owner
 // gets in the way: a full disk, a folder that cannot take a temporary file, FIFOs, other users.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The settings file against files other programs may have left behind, and saves that must
 // either fully succeed or leave the old file exactly as it was.
 #include <fcntl.h>

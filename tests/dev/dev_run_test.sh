@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # ./dev run must leave nothing behind however the terminal ends: the terminal quitting on its
 # own, SIGTERM to the script, and Ctrl-C (SIGINT to the whole process group).
 # Usage: dev_run_test.sh SOURCE_DIR BUILD_DIR

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Includes run one way: each folder may include only itself and the folders below it.
 # Usage: include_layers_test.sh SOURCE_DIR
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // norvale-term with the desktop's port list and message boxes replaced, for the process tests:
 // the ports named on the command line are the only ones present, every question is answered
 // Yes and every message is printed to stdout ("message: caption: text"). With --search it

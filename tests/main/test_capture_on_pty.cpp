@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The capture on a real line: every unit handed to the monitor lands in the file in order,
 // whatever the line cap, Monitor Clear or the survey's clearing do to the monitor; sent frames
 // come as "<=" lines; a full disk stops the capture and nothing else.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Engineering mode: without it the main window shows exactly its everyday controls and nothing
 // hidden is reachable; with it the Option menu and the module panel's engineering controls are
 // there and work against a module on a pty.

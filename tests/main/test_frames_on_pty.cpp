@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the far end of the line receives, byte for byte, for the send panel's and the module
 // panel's frames.
 #include <QComboBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window offscreen: start-up states, the connect toggle, the clock, shutdown.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The frame inspector beside the monitor: a chosen or hovered line shows its unit decoded, and
 // while the send panel is edited it shows what Send would write, without writing it.
 #include <QAction>

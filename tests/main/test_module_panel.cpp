@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The module configuration panel: its commands byte for byte, model changes and ID entry.
 #include <QComboBox>
 #include <QElapsedTimer>

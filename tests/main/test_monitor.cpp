@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The monitor's commands through the window: Clear, font, Open and Save As with their
 // crossed proposals and failures.
 #include <QApplication>

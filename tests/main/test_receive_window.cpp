@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bytes written at the far end of a pty reach the main window: monitor lines, the received
 // IDs, a settings response, and a hangup in the middle of a frame.
 #include <QLabel>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The send panel driven through its widgets: what reaches the device and the history.
 #include <QApplication>
 #include <QCheckBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Settings files that are damaged, huge or cannot be written: the terminal starts with the
 // defaults it cannot read, and a save that fails says "NG ... " and leaves the old file alone.
 #include <sys/mount.h>

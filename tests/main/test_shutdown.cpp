@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Closing the main window while a command waits with the event loop running: the program
 // must end cleanly, settings saved once, port closed.
 #include <QComboBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The terminal and orlin-sim together, as `./dev run` puts them: Send gets an answer into the
 // monitor, and Read brings the module's IDs into the panel.
 #include <QComboBox>

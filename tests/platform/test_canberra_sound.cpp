@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where the judging sounds come from: a .wav found case-blind in the search folders, else a
 // sound-theme event, one of its own for each sound so that they stay apart by ear.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // LinuxSerialDevice and PtyPair against real ptys: the test plays the far end on the master.
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which nodes the port may open: the rules on a made-up device table, then the real ones,
 // which must be refused before anything opens them.
 #include "platform/linux_serial_device.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The single-instance rule on real local sockets: where the socket may live, whose listener
 // counts, and the hand-over between two instances.
 #include "platform/single_instance.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The key panel window offscreen: layout per key count, key presses on the line, the options,
 // received key frames lighting lamps with their sounds and focus, the check run's pause, and
 // key frames arriving over a pty.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Judging of received key frames and the key panel's lamp commands. The frames are built as
 // the receive path renders them, so field positions are exercised as they occur on the line.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The key panel's geometry for every key count, what a key press sends from the maker code
 // field, and how fields are read back from a received unit's rendering: the windows only apply
 // these, so a slip here moves keys, corrupts frames or reads the wrong byte.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The virtual module's decisions without a pty: which bytes make a frame, what each frame
 // is answered with, what the settings records leave behind, and the transmitters' and
 // scripts' output.

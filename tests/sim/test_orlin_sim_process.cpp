@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The built orlin-sim as the terminal meets it: a process that prints a pty path, which the
 // project's own serial device opens and talks to.
 #include "com/framing.h"

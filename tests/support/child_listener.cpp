@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/child_listener.h"
 
 #include <poll.h>

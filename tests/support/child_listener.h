@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A listening Unix socket held by a child process that binds it as we are and then listens as
 // another user: what a local user squatting a socket name looks like to the peer check. Taking

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Test doubles for the OS services: ticks that move only when told, prompts that record
 // instead of blocking, sounds that are only counted.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A port list the test rewrites between looks, and the ports to fill it with.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A serial device in memory: opens or refuses as told, records what is written, hands out
 // queued input, and reports a line error or a write that stalls part-way when asked to.

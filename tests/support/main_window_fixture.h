@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A main window on a fresh context: settings file in a temporary folder, in-memory serial
 // device, recording prompts and sounds.

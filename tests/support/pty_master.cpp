@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Uses termios2 from <asm/termbits.h>, so <termios.h> must stay out of this file.
 #include "support/pty_master.h"
 

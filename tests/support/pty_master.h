@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Helpers for tests that play the far end of a pty: what the line looks like from the
 // master, and reading what the device sent.

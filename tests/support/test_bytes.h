@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Bytes for tests: hex text to bytes, the receive rendering of a unit, and a settings response.
 

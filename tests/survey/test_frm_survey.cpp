@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The survey window on a main window: opening, runs timed by the clock tick, key frames counted
 // with and without Key Change, closing and stopping early, the grid pane, and key frames of
 // several transmitters arriving over a pty.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The survey's tally of transmitters per key and its run timing, fed with key frames rendered
 // as the receive path renders them.
 #include <gtest/gtest.h>

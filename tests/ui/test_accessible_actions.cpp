@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every control that answers a click or a double-click does the same through its accessible
 // action, as screen readers and UI automation press it: each row runs the gesture on one fresh
 // set of windows and the action on another, and the two must leave the same state behind.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Makes the README's pictures: the real windows, talking to orlin-sim, saved as PNG files.
 // Run by `./dev screenshots` under a virtual display so the pictures stay current.
 #include <QApplication>

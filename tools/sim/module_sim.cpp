@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "module_sim.h"
 
 #include "main/module_commands.h"

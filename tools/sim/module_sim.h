@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The virtual Orlin module without its pty: bytes from the terminal and tick counts go in,
 // the frames it answers with come out. Frames are cut exactly as the terminal cuts the

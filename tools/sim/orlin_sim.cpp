@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // orlin-sim: a stand-in for an Orlin radio module on a pty, so the terminal can be run and
 // tested without hardware. The module's decisions live in ModuleSim, TransmitterBank and
 // ScriptRunner; this file only moves bytes between them, the pty, stdin and the clock.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The texts orlin-sim reads (hex byte text, numbers, device IDs) and its scripted mode: one
 // command per line, "0F 5A 0D ..." writes those bytes, "sleep 50" pauses 50 ms, and "#"

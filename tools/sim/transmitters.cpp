@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "transmitters.h"
 
 #include "script.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Remote-control transmitters whose key presses the module passes on to the terminal as key
 // frames (MsgID 0x13: maker code, key number, its complement). Each transmitter has its own
