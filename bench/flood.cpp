@@ -4,25 +4,17 @@
 // memory, whether every unit that was sent came out the other end exactly once, how long a
 // click on Monitor Clear waits during a flood, and how long a lone frame takes from its last
 // byte at the pty to its line in the monitor and on screen.
-#include "com/receive_pipeline.h"
-#include "com/app_context.h"
-#include "main/frmMain.h"
-#include "platform/linux_serial_device.h"
-#include "platform/prompts.h"
-#include "quiet_prompts.h"
-#include "platform/pty_pair.h"
-#include "platform/sound.h"
-#include "platform/ticks.h"
-#include "com/frame_format.h"
+#include <poll.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -32,9 +24,16 @@
 #include <thread>
 #include <vector>
 
-#include <poll.h>
-#include <sys/resource.h>
-#include <unistd.h>
+#include "com/app_context.h"
+#include "com/frame_format.h"
+#include "com/receive_pipeline.h"
+#include "main/frmMain.h"
+#include "platform/linux_serial_device.h"
+#include "platform/prompts.h"
+#include "platform/pty_pair.h"
+#include "platform/sound.h"
+#include "platform/ticks.h"
+#include "quiet_prompts.h"
 
 namespace {
 
@@ -48,8 +47,8 @@ struct Options {
 };
 
 struct Load {
-    QByteArray chunk;     // repeated until the total is reached
-    int unitsPerChunk;    // 0: not accountable (random bytes)
+    QByteArray chunk;   // repeated until the total is reached
+    int unitsPerChunk;  // 0: not accountable (random bytes)
     const char* delimiter;
 };
 
@@ -58,7 +57,8 @@ Load keyFrames() {
     for (int i = 0; i < 256; ++i) {
         QByteArray id(4, '\0');
         id[3] = static_cast<char>(i);
-        const QByteArray payload = keyPayload(QByteArray::fromHex("83410000"), static_cast<std::uint8_t>(1 + i % 70));
+        const QByteArray payload =
+            keyPayload(QByteArray::fromHex("83410000"), static_cast<std::uint8_t>(1 + i % 70));
         chunk += frameHeader(0x13, static_cast<std::uint8_t>(i), QByteArray(4, char(0xFF)), id,
                              static_cast<int>(payload.size())) +
                  payload;
@@ -116,12 +116,12 @@ public:
 void postClick(QWidget* target) {
     const QPointF at(target->width() / 2.0, target->height() / 2.0);
     const QPointF global = target->mapToGlobal(at);
-    QCoreApplication::postEvent(target, new QMouseEvent(QEvent::MouseButtonPress, at, global,
-                                                        Qt::LeftButton, Qt::LeftButton,
-                                                        Qt::NoModifier));
-    QCoreApplication::postEvent(target, new QMouseEvent(QEvent::MouseButtonRelease, at, global,
-                                                        Qt::LeftButton, Qt::NoButton,
-                                                        Qt::NoModifier));
+    QCoreApplication::postEvent(
+        target, new QMouseEvent(QEvent::MouseButtonPress, at, global, Qt::LeftButton,
+                                Qt::LeftButton, Qt::NoModifier));
+    QCoreApplication::postEvent(
+        target, new QMouseEvent(QEvent::MouseButtonRelease, at, global, Qt::LeftButton,
+                                Qt::NoButton, Qt::NoModifier));
 }
 
 double cpuOf(int who) {
@@ -146,26 +146,36 @@ bool writeAll(int fd, const char* data, std::size_t n) {
     return true;
 }
 
-// Runs one flood; rate 0 writes as fast as the terminal takes the bytes.
-Result flood(const Load& load, std::uint64_t total, double rate) {
+// A pty and a settings file in dir that points the terminal at it; ends the bench when
+// either cannot be made.
+PtyPair ptyWithSettings(const QTemporaryDir& dir, const QByteArray& moreComPort = {}) {
     std::string error;
     auto pty = PtyPair::create(&error);
     if (!pty) {
         std::fprintf(stderr, "flood: %s\n", error.c_str());
         std::exit(1);
     }
-    QTemporaryDir dir;
     QFile ini(dir.filePath(QStringLiteral("norvale-term.ini")));
     if (!ini.open(QIODevice::WriteOnly)) std::exit(1);
-    ini.write("[COMPORT]\r\nPortName=" + QByteArray::fromStdString(pty->slavePath()) +
-              "\r\nRecvDlmt=" + QString::fromUtf8(load.delimiter).toLocal8Bit() + "\r\n");
-    ini.close();
+    ini.write("[COMPORT]\r\nPortName=" + QByteArray::fromStdString(pty->slavePath()) + "\r\n" +
+              moreComPort);
+    return std::move(*pty);
+}
+
+// Runs one flood; rate 0 writes as fast as the terminal takes the bytes.
+Result flood(const Load& load, std::uint64_t total, double rate) {
+    QTemporaryDir dir;
+    PtyPair pty = ptyWithSettings(
+        dir, "RecvDlmt=" + QString::fromUtf8(load.delimiter).toLocal8Bit() + "\r\n");
 
     LinuxSerialDevice device;
     SteadyTicks ticks;
     QuietPrompts prompts;
     NullSound sound;
-    AppContext context({device, ticks, prompts, sound,
+    AppContext context({device,
+                        ticks,
+                        prompts,
+                        sound,
                         {dir.filePath(QStringLiteral("norvale-term")), std::nullopt}});
     // The settings file is written in code page 932, as the terminal reads it.
     context.settings.link.recvDlmt = QString::fromUtf8(load.delimiter);
@@ -188,10 +198,13 @@ Result flood(const Load& load, std::uint64_t total, double rate) {
         const double cpu0 = cpuOf(RUSAGE_THREAD);
         std::uint64_t written = 0;
         for (std::uint64_t i = 0; i < chunks; ++i) {
-            if (!writeAll(pty->masterFd(), load.chunk.constData(), static_cast<std::size_t>(load.chunk.size()))) break;
+            if (!writeAll(pty.masterFd(), load.chunk.constData(),
+                          static_cast<std::size_t>(load.chunk.size())))
+                break;
             written += static_cast<std::uint64_t>(load.chunk.size());
             if (rate > 0) {
-                const auto due = start + std::chrono::duration<double>(static_cast<double>(written) / rate);
+                const auto due =
+                    start + std::chrono::duration<double>(static_cast<double>(written) / rate);
                 std::this_thread::sleep_until(due);
             }
         }
@@ -259,22 +272,16 @@ struct LoneResult {
 
 // Lone key frames at a steady rate, each on a quiet line.
 LoneResult lone(double seconds, double framesPerSecond) {
-    std::string error;
-    auto pty = PtyPair::create(&error);
-    if (!pty) {
-        std::fprintf(stderr, "flood: %s\n", error.c_str());
-        std::exit(1);
-    }
     QTemporaryDir dir;
-    QFile ini(dir.filePath(QStringLiteral("norvale-term.ini")));
-    if (!ini.open(QIODevice::WriteOnly)) std::exit(1);
-    ini.write("[COMPORT]\r\nPortName=" + QByteArray::fromStdString(pty->slavePath()) + "\r\n");
-    ini.close();
+    PtyPair pty = ptyWithSettings(dir);
     LinuxSerialDevice device;
     SteadyTicks ticks;
     QuietPrompts prompts;
     NullSound sound;
-    AppContext context({device, ticks, prompts, sound,
+    AppContext context({device,
+                        ticks,
+                        prompts,
+                        sound,
                         {dir.filePath(QStringLiteral("norvale-term")), std::nullopt}});
     TfrmMain window(context);
     window.show();
@@ -294,8 +301,9 @@ LoneResult lone(double seconds, double framesPerSecond) {
     std::thread writer([&] {
         const auto start = Clock::now();
         for (int i = 0; i < r.frames; ++i) {
-            std::this_thread::sleep_until(start + std::chrono::duration<double>(i / framesPerSecond));
-            writeAll(pty->masterFd(), frame.constData(), static_cast<std::size_t>(frame.size()));
+            std::this_thread::sleep_until(start +
+                                          std::chrono::duration<double>(i / framesPerSecond));
+            writeAll(pty.masterFd(), frame.constData(), static_cast<std::size_t>(frame.size()));
             written[static_cast<std::size_t>(i)] = Clock::now();
             writtenCount.store(i + 1);
         }
@@ -328,17 +336,18 @@ LoneResult lone(double seconds, double framesPerSecond) {
 
 void report(const char* name, const Load& load, const Result& r, double rate) {
     const double wall = r.seconds > 0 ? r.seconds : 1e-9;
-    std::printf("%-8s %s: %8.0f KB/s, %9.0f units/s, CPU %5.1f%% of a core, UI late <= %.0f ms",
-                name, rate > 0 ? "paced" : "max  ", static_cast<double>(r.sentBytes) / wall / 1000.0,
-                static_cast<double>(r.shown.units) / wall, 100.0 * r.cpuSeconds / wall,
-                r.worstLatencyMs);
+    std::printf(
+        "%-8s %s: %8.0f KB/s, %9.0f units/s, CPU %5.1f%% of a core, UI late <= %.0f ms", name,
+        rate > 0 ? "paced" : "max  ", static_cast<double>(r.sentBytes) / wall / 1000.0,
+        static_cast<double>(r.shown.units) / wall, 100.0 * r.cpuSeconds / wall, r.worstLatencyMs);
     if (load.unitsPerChunk > 0) {
         const bool exact = r.shown.units == r.sentUnits && r.shown.bytes == r.sentBytes;
         std::printf(", units %llu of %llu, bytes %llu of %llu: %s",
                     static_cast<unsigned long long>(r.shown.units),
                     static_cast<unsigned long long>(r.sentUnits),
                     static_cast<unsigned long long>(r.shown.bytes),
-                    static_cast<unsigned long long>(r.sentBytes), exact ? "all accounted" : "MISMATCH");
+                    static_cast<unsigned long long>(r.sentBytes),
+                    exact ? "all accounted" : "MISMATCH");
     } else {
         std::printf(", %llu units of %llu bytes from %llu sent",
                     static_cast<unsigned long long>(r.shown.units),
@@ -350,12 +359,12 @@ void report(const char* name, const Load& load, const Result& r, double rate) {
 }
 
 void reportLone(const LoneResult& r, double framesPerSecond) {
-    std::printf("lone     %.0f frames/s: %d of %d lines; last byte to monitor p50 %.2f ms p99 %.2f ms "
-                "max %.2f ms (probe); to the next paint p50 %.2f ms p99 %.2f ms max %.2f ms\n",
-                framesPerSecond, r.shown, r.frames, percentile(r.insideMs, 0.5),
-                percentile(r.insideMs, 0.99), percentile(r.insideMs, 1.0),
-                percentile(r.outsideMs, 0.5), percentile(r.outsideMs, 0.99),
-                percentile(r.outsideMs, 1.0));
+    std::printf(
+        "lone     %.0f frames/s: %d of %d lines; last byte to monitor p50 %.2f ms p99 %.2f ms "
+        "max %.2f ms (probe); to the next paint p50 %.2f ms p99 %.2f ms max %.2f ms\n",
+        framesPerSecond, r.shown, r.frames, percentile(r.insideMs, 0.5),
+        percentile(r.insideMs, 0.99), percentile(r.insideMs, 1.0), percentile(r.outsideMs, 0.5),
+        percentile(r.outsideMs, 0.99), percentile(r.outsideMs, 1.0));
 }
 
 long peakRssKb() {
@@ -377,7 +386,8 @@ int main(int argc, char** argv) {
         } else if (a == "--only" && i + 1 < argc) {
             o.only = argv[++i];
         } else {
-            std::printf("usage: flood [--mb N] [--paced-seconds S] [--only keys|random|lines|lone]\n");
+            std::printf(
+                "usage: flood [--mb N] [--paced-seconds S] [--only keys|random|lines|lone]\n");
             return a == "--help" ? 0 : 2;
         }
     }
@@ -396,7 +406,8 @@ int main(int argc, char** argv) {
         if (load.unitsPerChunk > 0)
             ok = ok && max.shown.units == max.sentUnits && max.shown.bytes == max.sentBytes;
         if (std::string(name) == "keys" && o.pacedSeconds > 0) {
-            const Result paced = flood(load, static_cast<std::uint64_t>(o.pacedRate * o.pacedSeconds), o.pacedRate);
+            const Result paced =
+                flood(load, static_cast<std::uint64_t>(o.pacedRate * o.pacedSeconds), o.pacedRate);
             report(name, load, paced, o.pacedRate);
             ok = ok && paced.shown.units == paced.sentUnits;
         }
@@ -409,7 +420,7 @@ int main(int argc, char** argv) {
     run("keys", keyFrames());
     run("random", randomBytes());
     run("lines", textLines());
-    std::printf("peak RSS: %.1f MB after %.0f MB per flood\n", static_cast<double>(peakRssKb()) / 1024.0,
-                o.megabytes);
+    std::printf("peak RSS: %.1f MB after %.0f MB per flood\n",
+                static_cast<double>(peakRssKb()) / 1024.0, o.megabytes);
     return ok ? 0 : 1;
 }

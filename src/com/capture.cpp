@@ -39,8 +39,7 @@ std::optional<QString> Capture::start(const QString& path) {
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         const int error = errno;
         ::close(fd);
-        return S_ISREG(st.st_mode) ? errnoText(error)
-                                   : QStringLiteral("通常のファイルではありません (not a regular file)");
+        return S_ISREG(st.st_mode) ? errnoText(error) : kNotARegularFile;
     }
     m_fd = fd;
     m_path = path;

@@ -20,8 +20,6 @@ FileOutcome failure(int error) {
 
 FileOutcome refusal(const QString& reason) { return {false, 0, reason}; }
 
-const QString kNotRegular = QStringLiteral("通常のファイルではありません (not a regular file)");
-
 // Closes and removes the temporary file unless the rename has taken it over.
 class TempFile {
 public:
@@ -92,6 +90,9 @@ void keepOwnership(int fd, const struct stat& old, const QByteArray& folder) {
 
 }  // namespace
 
+const QString kNotARegularFile =
+    QStringLiteral("通常のファイルではありません (not a regular file)");
+
 FileRead readRegularFile(const QString& path) {
     FileRead result;
     // O_NONBLOCK so a FIFO at the path cannot hang us; it has no effect on regular files.
@@ -106,7 +107,7 @@ FileRead readRegularFile(const QString& path) {
     if (::fstat(fd, &st) != 0) {
         result.reason = QString::fromLocal8Bit(std::strerror(errno));
     } else if (!S_ISREG(st.st_mode)) {
-        result.reason = kNotRegular;
+        result.reason = kNotARegularFile;
     } else {
         char buffer[65536];
         for (;;) {
@@ -151,7 +152,7 @@ FileOutcome replaceFileContents(const QString& path, QByteArrayView data) {
     }
     const bool exists = ::stat(target.constData(), &st) == 0;
     if (!exists && errno != ENOENT) return failure(errno);
-    if (exists && !S_ISREG(st.st_mode)) return refusal(kNotRegular);
+    if (exists && !S_ISREG(st.st_mode)) return refusal(kNotARegularFile);
     // A file the user made read-only stays as it is, though the folder would allow a rename;
     // also for root (sudo to reach a port), whom access() would let write anything.
     if (exists && ::access(target.constData(), W_OK) != 0) return failure(errno);

@@ -21,6 +21,9 @@ struct FileOutcome {
     explicit operator bool() const { return ok; }
 };
 
+// The reason given for refusing a FIFO, device or folder where a file was asked for.
+extern const QString kNotARegularFile;
+
 enum class ReadStatus { Missing, Read, Failed };
 
 struct FileRead {
