@@ -5,6 +5,7 @@
 // click on Monitor Clear waits during a flood, and how long a lone frame takes from its last
 // byte at the pty to its line in the monitor and on screen.
 #include <poll.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -217,6 +218,7 @@ Result flood(const Load& load, std::uint64_t total, double rate, Extra extra = E
     const double cpuBefore = cpuOf(RUSAGE_SELF);
     const auto start = Clock::now();
     std::thread writer([&] {
+        pthread_setname_np(pthread_self(), "pty-writer");
         const double cpu0 = cpuOf(RUSAGE_THREAD);
         std::uint64_t written = 0;
         for (std::uint64_t i = 0; i < chunks; ++i) {
@@ -399,11 +401,13 @@ bool compare(int rounds, std::uint64_t total) {
     const Load load = keyFrames();
     const char* names[] = {"plain", "capture", "inspector"};
     std::vector<double> rates[3];
+    std::vector<double> cpuPerMb[3];  // steadier than the rate on a machine that is not idle
     bool ok = true;
     for (int round = 0; round < rounds; ++round) {
         for (int v = 0; v < 3; ++v) {
             const Result r = flood(load, total, 0, static_cast<Extra>(v));
             rates[v].push_back(static_cast<double>(r.sentBytes) / r.seconds / 1000.0);
+            cpuPerMb[v].push_back(1000.0 * r.cpuSeconds / (static_cast<double>(r.sentBytes) / 1e6));
             report(names[v], load, r, 0);
             ok = ok && r.shown.units == r.sentUnits && r.shown.bytes == r.sentBytes;
             if (v == 1) {
@@ -418,10 +422,15 @@ bool compare(int rounds, std::uint64_t total) {
         }
     }
     const double plain = percentile(rates[0], 0.5);
+    const double plainCpu = percentile(cpuPerMb[0], 0.5);
     for (int v = 0; v < 3; ++v) {
         const double median = percentile(rates[v], 0.5);
-        std::printf("median   %-9s %8.0f KB/s (%+.1f%% against plain, %d rounds)\n", names[v],
-                    median, 100.0 * (median - plain) / plain, rounds);
+        const double cpu = percentile(cpuPerMb[v], 0.5);
+        std::printf(
+            "median   %-9s %8.0f KB/s (%+.1f%% against plain), CPU %.1f ms per MB (%+.1f%%), "
+            "%d rounds\n",
+            names[v], median, 100.0 * (median - plain) / plain, cpu,
+            100.0 * (cpu - plainCpu) / plainCpu, rounds);
     }
     return ok;
 }

@@ -2,6 +2,7 @@
 #include "com/capture.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -139,6 +140,8 @@ void Capture::append(bool received, QStringView rendered) {
 }
 
 void Capture::writerLoop() {
+    // Named, so that top and perf tell the capture's writing apart from the window's work.
+    pthread_setname_np(pthread_self(), "capture");
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_wake.wait_for(lock, std::chrono::milliseconds(kFlushMs),
