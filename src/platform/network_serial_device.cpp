@@ -138,6 +138,7 @@ SerialError NetworkSerialDevice::open(const std::string& name, const LineParams&
     const Clock::time_point deadline = Clock::now() + m_negotiationTimeout;
     UniqueFd socket;
     std::optional<SerialError> turnedAway;
+    int retries = 0;
     for (;;) {
         if (SerialError bad = connectTo(*parsed, &socket)) return bad;
         m_codec = {};
@@ -148,14 +149,16 @@ SerialError NetworkSerialDevice::open(const std::string& name, const LineParams&
         if (!bad) break;
         socket.reset();
         // ser2net turns a new connection away while it still closes the last one on the same
-        // port (a reopen right after a close): try again while the time allows.
+        // port (a reopen right after a close): try again a few times. Not for long, since it
+        // also hangs up at once when the device behind it cannot be opened.
         if (bad.errnoValue == ECONNRESET || bad.errnoValue == EPIPE) {
             turnedAway = bad;
         } else {
             return turnedAway && bad.errnoValue == ETIMEDOUT ? *turnedAway : bad;
         }
         constexpr milliseconds kRetryPause{50};
-        if (m_giveUp || left(deadline) <= kRetryPause) return bad;
+        constexpr int kRetries = 5;
+        if (m_giveUp || ++retries > kRetries || left(deadline) <= kRetryPause) return bad;
         pause(kRetryPause);
     }
     // Only now: until the line is set, nothing else may read or write the socket.
@@ -255,14 +258,21 @@ SerialError NetworkSerialDevice::connectTo(const NetworkPortName& name, UniqueFd
 SerialError NetworkSerialDevice::negotiate(int fd, const NetworkPortName& name,
                                            const LineParams& params, Clock::time_point deadline) {
     const std::string endpoint = endpointText(name);
+    Rfc2217Codec::Bytes beforeLine;  // what the server said before the line was set
+    // A hangup, or a reset because it hung up on bytes of ours it never read: with what it
+    // said first, if anything (ser2net's "Device open failure: ...").
     const auto failed = [&](int errnoValue) {
-        return serialErrorFromErrno(errnoValue, "negotiate with", endpoint);
+        if (errnoValue != ECONNRESET && errnoValue != EPIPE)
+            return serialErrorFromErrno(errnoValue, "negotiate with", endpoint);
+        const std::string said = textOf(beforeLine);
+        return SerialError{SerialErrorKind::Other, ECONNRESET,
+                           "negotiate with " + endpoint + ": the server closed the connection" +
+                               (said.empty() ? std::string() : " (\"" + said + "\")")};
     };
     const Rfc2217Codec::Bytes opening = m_codec.start();
     if (!sendAll(fd, opening.data(), opening.size())) return failed(errno);
 
     bool settingsSent = false;
-    Rfc2217Codec::Bytes beforeLine;  // what the server said before the line was set
     std::array<std::uint8_t, 1024> chunk{};
     for (;;) {
         if (m_codec.comPortRefused()) {
@@ -289,12 +299,7 @@ SerialError NetworkSerialDevice::negotiate(int fd, const NetworkPortName& name,
         }
         if (!waitReady(fd, false, left(deadline))) continue;
         const ssize_t got = ::recv(fd, chunk.data(), chunk.size(), 0);
-        if (got == 0) {
-            const std::string said = textOf(beforeLine);
-            return {SerialErrorKind::NotFound, ECONNRESET,
-                    "negotiate with " + endpoint + ": the server closed the connection" +
-                        (said.empty() ? std::string() : " (\"" + said + "\")")};
-        }
+        if (got == 0) return failed(ECONNRESET);
         if (got < 0) {
             if (errno == EAGAIN || errno == EINTR) continue;
             return failed(errno);

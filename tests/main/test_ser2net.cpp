@@ -3,6 +3,7 @@
 // whose far end the test plays: frames byte for byte both ways (FF bytes included), the line
 // set through RFC 2217 as the pty sees it, and ser2net going away mid-session.
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -135,6 +136,28 @@ TEST_F(Ser2netTest, Ser2netGoneMidSession) {
         QTest::mouseClick(window->btnSend, Qt::LeftButton);
         EXPECT_EQ(take(15).right(2), QByteArray("AB")) << reconnect;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// ser2net hangs up at once when the device behind it cannot be opened; the open fails soon
+// and passes on what ser2net said.
+TEST(Ser2netPorts, ADeviceTheServerCannotOpenSaysSo) {
+    if (Ser2netServer::program().isEmpty())
+        GTEST_SKIP() << "ser2net is not installed (./dev installs it); network ports untested";
+    Ser2netServer server;
+    std::string error;
+    ASSERT_TRUE(server.start("/dev/norvale-absent", Ser2netServer::Accepter::Rfc2217, &error))
+        << error;
+    DispatchingSerialDevice device;
+    QElapsedTimer t;
+    t.start();
+    const SerialError failed = device.open(server.portName().toStdString(), LineParams{});
+    EXPECT_LT(t.elapsed(), 2000);
+    EXPECT_NE(failed.message.find("Device open failure"), std::string::npos) << failed.message;
+    EXPECT_FALSE(device.isOpen());
 }
 
 }  // namespace
