@@ -90,7 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 FUZZ_CHECK(whole.takeLineFault() == byByte.takeLineFault());
                 break;
             case 3:
-                checkRoundTrip(input.ConsumeBytes<std::uint8_t>(input.ConsumeIntegralInRange(0, 64)));
+                checkRoundTrip(
+                    input.ConsumeBytes<std::uint8_t>(input.ConsumeIntegralInRange(0, 64)));
                 break;
             default: {
                 Bytes chunk =
