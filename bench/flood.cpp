@@ -5,6 +5,7 @@
 // click on Monitor Clear waits during a flood, and how long a lone frame takes from its last
 // byte at the pty to its line in the monitor and on screen.
 #include <poll.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -47,7 +48,11 @@ struct Options {
     double pacedSeconds = 5;
     double pacedRate = 300'000;  // bytes per second: a 3-Mbaud USB adapter's line rate
     std::string only;
+    int compare = 0;  // rounds of the max-rate key flood plain, captured and inspected
 };
+
+// What runs beside the monitor during a flood.
+enum class Extra { None, Capture, Inspector };
 
 struct Load {
     QByteArray chunk;   // repeated until the total is reached
@@ -92,7 +97,22 @@ struct Result {
     ReceivePipeline::Stats shown;
     double cpuSeconds = 0;
     std::vector<double> clickMs;  // from a click's press to Monitor Clear's handler
+    std::uint64_t capturedUnits = 0;
+    std::uint64_t capturedBytes = 0;
 };
+
+// Counts the received lines of a capture file and the bytes they render.
+void countCapture(const QString& path, Result& r) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine();
+        const int mark = line.indexOf(" => ");
+        if (mark < 0) continue;
+        ++r.capturedUnits;
+        r.capturedBytes += static_cast<std::uint64_t>(line.mid(mark + 4).count('h'));
+    }
+}
 
 double percentile(std::vector<double> v, double p) {
     if (v.empty()) return 0;
@@ -166,7 +186,7 @@ PtyPair ptyWithSettings(const QTemporaryDir& dir, const QByteArray& moreComPort 
 }
 
 // Runs one flood; rate 0 writes as fast as the terminal takes the bytes.
-Result flood(const Load& load, std::uint64_t total, double rate) {
+Result flood(const Load& load, std::uint64_t total, double rate, Extra extra = Extra::None) {
     QTemporaryDir dir;
     PtyPair pty = ptyWithSettings(
         dir, "RecvDlmt=" + QString::fromUtf8(load.delimiter).toLocal8Bit() + "\r\n");
@@ -185,6 +205,9 @@ Result flood(const Load& load, std::uint64_t total, double rate) {
     TfrmMain window(context);
     window.show();
     context.settings.link.recvDlmt = QString::fromUtf8(load.delimiter);
+    const QString capturePath = dir.filePath(QStringLiteral("flood.log"));
+    if (extra == Extra::Capture && window.startCapture(capturePath)) std::exit(1);
+    if (extra == Extra::Inspector) window.setInspectorShown(true);
     context.port.open();
 
     Result r;
@@ -198,6 +221,7 @@ Result flood(const Load& load, std::uint64_t total, double rate) {
     const double cpuBefore = cpuOf(RUSAGE_SELF);
     const auto start = Clock::now();
     std::thread writer([&] {
+        pthread_setname_np(pthread_self(), "pty-writer");
         const double cpu0 = cpuOf(RUSAGE_THREAD);
         std::uint64_t written = 0;
         for (std::uint64_t i = 0; i < chunks; ++i) {
@@ -262,6 +286,10 @@ Result flood(const Load& load, std::uint64_t total, double rate) {
     r.cpuSeconds = cpuOf(RUSAGE_SELF) - cpuBefore - writerCpu;
     r.shown = window.receivePipeline().stats();
     context.port.close();
+    if (extra == Extra::Capture) {
+        window.stopCapture();
+        countCapture(capturePath, r);
+    }
     return r;
 }
 
@@ -461,6 +489,46 @@ bool floodThroughSer2net(std::uint64_t total) {
     return exact;
 }
 
+// The max-rate key flood with the monitor alone, with a capture running and with the
+// inspector shown, in interleaved rounds; prints each variant's median rate.
+bool compare(int rounds, std::uint64_t total) {
+    const Load load = keyFrames();
+    const char* names[] = {"plain", "capture", "inspector"};
+    std::vector<double> rates[3];
+    std::vector<double> cpuPerMb[3];  // steadier than the rate on a machine that is not idle
+    bool ok = true;
+    for (int round = 0; round < rounds; ++round) {
+        for (int v = 0; v < 3; ++v) {
+            const Result r = flood(load, total, 0, static_cast<Extra>(v));
+            rates[v].push_back(static_cast<double>(r.sentBytes) / r.seconds / 1000.0);
+            cpuPerMb[v].push_back(1000.0 * r.cpuSeconds / (static_cast<double>(r.sentBytes) / 1e6));
+            report(names[v], load, r, 0);
+            ok = ok && r.shown.units == r.sentUnits && r.shown.bytes == r.sentBytes;
+            if (v == 1) {
+                const bool whole =
+                    r.capturedUnits == r.shown.units && r.capturedBytes == r.shown.bytes;
+                std::printf("capture  file: units %llu, bytes %llu: %s\n",
+                            static_cast<unsigned long long>(r.capturedUnits),
+                            static_cast<unsigned long long>(r.capturedBytes),
+                            whole ? "every unit in the file" : "MISMATCH");
+                ok = ok && whole;
+            }
+        }
+    }
+    const double plain = percentile(rates[0], 0.5);
+    const double plainCpu = percentile(cpuPerMb[0], 0.5);
+    for (int v = 0; v < 3; ++v) {
+        const double median = percentile(rates[v], 0.5);
+        const double cpu = percentile(cpuPerMb[v], 0.5);
+        std::printf(
+            "median   %-9s %8.0f KB/s (%+.1f%% against plain), CPU %.1f ms per MB (%+.1f%%), "
+            "%d rounds\n",
+            names[v], median, 100.0 * (median - plain) / plain, cpu,
+            100.0 * (cpu - plainCpu) / plainCpu, rounds);
+    }
+    return ok;
+}
+
 long peakRssKb() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
@@ -477,11 +545,14 @@ int main(int argc, char** argv) {
             o.megabytes = std::stod(argv[++i]);
         } else if (a == "--paced-seconds" && i + 1 < argc) {
             o.pacedSeconds = std::stod(argv[++i]);
+        } else if (a == "--compare" && i + 1 < argc) {
+            o.compare = std::stoi(argv[++i]);
         } else if (a == "--only" && i + 1 < argc) {
             o.only = argv[++i];
         } else {
             std::printf(
-                "usage: flood [--mb N] [--paced-seconds S] [--only keys|random|lines|lone|net]\n");
+                "usage: flood [--mb N] [--paced-seconds S] [--only keys|random|lines|lone|net]\n"
+                "             [--compare ROUNDS]  (max-rate keys plain, captured, inspected)\n");
             return a == "--help" ? 0 : 2;
         }
     }
@@ -492,6 +563,7 @@ int main(int argc, char** argv) {
                     ? " (nothing is drawn: the figures flatter)"
                     : "");
     const auto total = static_cast<std::uint64_t>(o.megabytes * 1e6);
+    if (o.compare > 0) return compare(o.compare, total) ? 0 : 1;
     bool ok = true;
     const auto run = [&](const char* name, const Load& load) {
         if (!o.only.empty() && o.only != name) return;

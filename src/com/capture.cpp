@@ -2,10 +2,12 @@
 #include "com/capture.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QFile>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -21,11 +23,36 @@ constexpr qsizetype kEagerBytes = 256 * 1024;
 
 QString errnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
+// prefix is the stamp up to the seconds' dot; the line ends in CR LF.
+void appendLine(QByteArray& out, const QByteArray& prefix, int milli, bool received,
+                QStringView rendered) {
+    // Rendered hex is ASCII; only mixed rendering may hold other characters.
+    const bool ascii =
+        std::all_of(rendered.begin(), rendered.end(), [](QChar c) { return c.unicode() < 0x80; });
+    const QByteArray other = ascii ? QByteArray() : rendered.toUtf8();
+    const qsizetype body = ascii ? rendered.size() : other.size();
+    const qsizetype at = out.size();
+    out.resize(at + prefix.size() + 6 + body + 2);
+    char* p = out.data() + at;
+    p = std::copy(prefix.begin(), prefix.end(), p);
+    *p++ = static_cast<char>('0' + milli / 100);
+    *p++ = static_cast<char>('0' + milli / 10 % 10);
+    *p++ = static_cast<char>('0' + milli % 10);
+    *p++ = ' ';
+    *p++ = received ? '=' : '<';
+    *p++ = received ? '>' : '=';
+    if (ascii) {
+        for (const QChar c : rendered) *p++ = static_cast<char>(c.unicode());
+    } else {
+        p = std::copy(other.begin(), other.end(), p);
+    }
+    *p++ = '\r';
+    *p = '\n';
+}
+
 }  // namespace
 
-Capture::Capture(std::function<QDateTime()> now) : m_now(std::move(now)) {
-    if (!m_now) m_now = [] { return QDateTime::currentDateTime(); };
-}
+Capture::Capture(std::function<QDateTime()> now) : m_now(std::move(now)) {}
 
 Capture::~Capture() { stop(); }
 
@@ -72,41 +99,54 @@ std::optional<QString> Capture::error() const {
 }
 
 QByteArray Capture::line(const QDateTime& at, bool received, const QString& rendered) {
-    QByteArray out = at.toString(QStringLiteral("yyyy/MM/dd hh:mm:ss.zzz")).toUtf8();
-    out += received ? " =>" : " <=";
-    out += rendered.toUtf8();
-    out += "\r\n";
+    QByteArray out;
+    appendLine(out, at.toString(QStringLiteral("yyyy/MM/dd hh:mm:ss.")).toUtf8(), at.time().msec(),
+               received, rendered);
     return out;
 }
 
 void Capture::received(const QString& rendered) {
-    if (m_running) append(line(m_now(), true, rendered));
+    if (m_running) append(true, rendered);
 }
 
 void Capture::sent(const QByteArray& frame) {
     if (!m_running) return;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(frame.constData());
-    append(line(m_now(), false, renderHex({bytes, static_cast<std::size_t>(frame.size())})));
+    append(false, renderHex({bytes, static_cast<std::size_t>(frame.size())}));
 }
 
-void Capture::append(const QByteArray& text) {
+void Capture::append(bool received, QStringView rendered) {
+    const qint64 ms = m_now ? m_now().toMSecsSinceEpoch() : QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
+    if (second != m_stampSecond) {
+        m_stampSecond = second;
+        m_stampPrefix = QDateTime::fromMSecsSinceEpoch(second * 1000)
+                            .toString(QStringLiteral("yyyy/MM/dd hh:mm:ss."))
+                            .toUtf8();
+    }
+    const int milli = static_cast<int>(ms - second * 1000);
     bool eager = false;
+    qsizetype added = 0;
     {
         const std::lock_guard lock(m_mutex);
         if (m_error) return;
-        m_pending += text;
+        const qsizetype before = m_pending.size();
+        appendLine(m_pending, m_stampPrefix, milli, received, rendered);
+        added = m_pending.size() - before;
         eager = m_pending.size() >= kEagerBytes;
     }
-    m_size += static_cast<std::uint64_t>(text.size());
+    m_size += static_cast<std::uint64_t>(added);
     if (eager) m_wake.notify_one();
 }
 
 void Capture::writerLoop() {
+    // Named, so that top and perf tell the capture's writing apart from the window's work.
+    pthread_setname_np(pthread_self(), "capture");
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_wake.wait_for(lock, std::chrono::milliseconds(kFlushMs),
                         [this] { return m_stop || m_pending.size() >= kEagerBytes; });
-        QByteArray chunk = std::exchange(m_pending, {});
+        QByteArray chunk = std::exchange(m_pending, std::exchange(m_spare, {}));
         const bool stopping = m_stop;
         lock.unlock();
         std::optional<QString> failure;
@@ -118,7 +158,9 @@ void Capture::writerLoop() {
             if (::close(m_fd) != 0 && !failure) failure = errnoText(errno);
             m_fd = -1;
         }
+        chunk.resize(0);
         lock.lock();
+        m_spare = std::move(chunk);
         if (failure) {
             m_error = failure;
             m_pending.clear();

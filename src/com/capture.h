@@ -13,7 +13,6 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
-
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -54,19 +53,24 @@ public:
                                          const QString& rendered);
 
 private:
-    void append(const QByteArray& line);
+    void append(bool received, QStringView rendered);
     void writerLoop();
 
-    std::function<QDateTime()> m_now;
+    std::function<QDateTime()> m_now;  // empty: the wall clock, read cheaply
+    // The stamp up to the seconds' dot, made once a second: local time is costly to work out
+    // and a flood brings hundreds of thousands of lines a second.
+    qint64 m_stampSecond = -1;
+    QByteArray m_stampPrefix;
+    QByteArray m_spare;  // the writer's last buffer, handed back to keep its capacity
     QString m_path;
     bool m_running = false;
     std::atomic<std::uint64_t> m_size = 0;
 
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    QByteArray m_pending;    // guarded by m_mutex
-    bool m_stop = false;     // guarded by m_mutex
+    QByteArray m_pending;            // guarded by m_mutex
+    bool m_stop = false;             // guarded by m_mutex
     std::optional<QString> m_error;  // guarded by m_mutex
-    int m_fd = -1;           // the writer thread's while it runs
+    int m_fd = -1;                   // the writer thread's while it runs
     std::thread m_writer;
 };

@@ -4,6 +4,7 @@
 #include "com/unit_render.h"
 
 #include <QByteArrayView>
+#include <algorithm>
 
 #include "com/cp932.h"
 
@@ -24,9 +25,15 @@ bool isControl(std::uint8_t b) { return b < 0x20 || b == 0x7F; }
 }  // namespace
 
 QString renderHex(std::span<const std::uint8_t> unit) {
-    QString out;
-    out.reserve(static_cast<qsizetype>(unit.size()) * 4);
-    for (const std::uint8_t b : unit) appendHexItem(out, b);
+    // Written in place: a flood renders hundreds of thousands of units a second.
+    QString out(static_cast<qsizetype>(unit.size()) * 4, Qt::Uninitialized);
+    QChar* p = out.data();
+    for (const std::uint8_t b : unit) {
+        *p++ = QLatin1Char(' ');
+        *p++ = QLatin1Char(kHexDigits[b >> 4]);
+        *p++ = QLatin1Char(kHexDigits[b & 0x0F]);
+        *p++ = QLatin1Char('h');
+    }
     return out;
 }
 
@@ -69,6 +76,10 @@ int cp932Width(QChar c) {
 
 QStringList wrapLine(const QString& text, int width) {
     const qsizetype w = width < 0 ? 0 : width;
+    // A line of single-byte characters that fits, as nearly every hex line does.
+    if (text.size() <= w && std::all_of(text.cbegin(), text.cend(),
+                                        [](QChar c) { return c.unicode() < 0x100; }))
+        return {text};
     // The hex rendering is all ASCII: one character, one byte.
     qsizetype cut = 0;
     qsizetype bytes = 0;

@@ -3,23 +3,24 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QDir>
-#include <QFileInfo>
 #include <QComboBox>
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
-#include <QMouseEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSplitter>
-#include <QFontDatabase>
 #include <QStatusBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -121,6 +122,7 @@ TfrmMain::TfrmMain(AppContext& context, QWidget* parent) : QMainWindow(parent), 
     // The port's state is newer than a line count still waiting for the next flush.
     connect(&m_ctx.port, &PortDriver::statusChanged, sBarPanel0, [this](const QString& text) {
         m_pendingLineCount.reset();
+        releasePanel0();
         sBarPanel0->setText(text);
     });
     connect(&m_ctx.port, &PortDriver::connectionShown, this, &TfrmMain::showConnection);
@@ -158,7 +160,8 @@ void TfrmMain::buildMenus() {
                       QStringLiteral("mmComPort"));
     named(mmFile->addSeparator(), QStringLiteral("N1"));
     // In this menu, not a menu of its own: with the pane off the menu bar stays as it was.
-    mmInspector = named(mmFile->addAction(QStringLiteral("Inspector")), QStringLiteral("mmInspector"));
+    mmInspector =
+        named(mmFile->addAction(QStringLiteral("Inspector")), QStringLiteral("mmInspector"));
     mmInspector->setCheckable(true);
     named(mmFile->addSeparator(), QStringLiteral("N3"));
     mmQuit = named(mmFile->addAction(QStringLiteral("終了 (&Quit)")), QStringLiteral("mmQuit"));
@@ -422,7 +425,7 @@ void TfrmMain::buildMonitorAndStatus() {
     bar->setObjectName(QStringLiteral("sBar"));
     bar->setSizeGripEnabled(true);
     sBarPanel0 = named(new QLabel(bar), QStringLiteral("sBarPanel0"));
-    sBarPanel0->setMinimumWidth(70);
+    sBarPanel0->setMinimumWidth(m_panel0MinWidth);
     sBarPanel1 = named(new QLabel(bar), QStringLiteral("sBarPanel1"));
     sBarPanel1->setMinimumWidth(100);
     bar->addWidget(sBarPanel0);
@@ -503,7 +506,8 @@ void TfrmMain::inspectBlock(int blockNumber) {
     const QTextBlock block = memoRecv->document()->findBlockByNumber(blockNumber);
     const auto* line = dynamic_cast<const UnitLine*>(block.userData());
     if (line == nullptr) {
-        showInspectorText(QStringLiteral("この行に受信データはありません (no received unit behind this line)"));
+        showInspectorText(
+            QStringLiteral("この行に受信データはありません (no received unit behind this line)"));
         return;
     }
     showInspectorText(
@@ -612,9 +616,27 @@ void TfrmMain::portPanelRefresh() {
     // take turns with the port's state.
     const QString widest = m_ctx.settings.link.portName + QStringLiteral(":OFF");
     const int margins = 2 * sBarPanel0->frameWidth() + 8;
-    sBarPanel0->setMinimumWidth(
-        std::max(70, sBarPanel0->fontMetrics().horizontalAdvance(widest) + margins));
+    m_panel0MinWidth = std::max(70, sBarPanel0->fontMetrics().horizontalAdvance(widest) + margins);
+    releasePanel0();
     pnlBps->setText(QString::number(m_ctx.settings.link.baudRate) + QStringLiteral("bps"));
+}
+
+void TfrmMain::showCountInPanel0(const QString& text) {
+    // A label of fixed size does not lay its status bar out again when its text changes; a
+    // flood changes the count at every flush. The size held is the one the bar gave it.
+    if (!m_panel0Held && sBarPanel0->isVisible()) {
+        if (QLayout* layout = statusBar()->layout()) layout->activate();
+        sBarPanel0->setFixedSize(sBarPanel0->size());
+        m_panel0Held = true;
+    }
+    sBarPanel0->setText(text);
+    if (m_panel0Held && sBarPanel0->sizeHint().width() > sBarPanel0->width()) releasePanel0();
+}
+
+void TfrmMain::releasePanel0() {
+    sBarPanel0->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    sBarPanel0->setMinimumSize(m_panel0MinWidth, 0);
+    m_panel0Held = false;
 }
 
 void TfrmMain::tmClockTimer() {
@@ -1072,8 +1094,9 @@ void TfrmMain::flushSoon() {
     if (tmFlush->isActive()) return;
     if (m_pendingLines.isEmpty() && !m_pendingLineCount) return;
     // A quiet line shows its unit at once. Appends within a frame of the last insertion are
-    // gathered; once gathering was needed, the line is busy and gathers for two frames, so that
-    // a flood costs one insertion and one repaint per two frames. Gaps of two frames end it.
+    // gathered; once gathering was needed, the line is busy and gathers for three frames, so that
+    // a flood costs one insertion and one repaint per three frames (painting is most of what a
+    // flood costs). Gaps of three frames end it.
     const qint64 since = m_lastInsert.isValid() ? m_lastInsert.elapsed() : kBusyFlushMs;
     const int window = m_busy ? kBusyFlushMs : kFlushFrameMs;
     if (since >= window) {
@@ -1123,7 +1146,7 @@ void TfrmMain::flush() {
         m_probe.shownAt = std::chrono::steady_clock::now();
     }
     if (m_pendingLineCount) {
-        sBarPanel0->setText(QString::number(*m_pendingLineCount));
+        showCountInPanel0(QString::number(*m_pendingLineCount));
         m_pendingLineCount.reset();
     }
 }
@@ -1157,7 +1180,8 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
         if (event->type() == QEvent::MouseMove) {
             const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
             const int number = memoRecv->cursorForPosition(at).blockNumber();
-            if (m_inspecting != Inspecting::Line || number != m_inspectedBlock) inspectBlock(number);
+            if (m_inspecting != Inspecting::Line || number != m_inspectedBlock)
+                inspectBlock(number);
         } else if (event->type() == QEvent::Leave) {
             inspectBlock(memoRecv->textCursor().blockNumber());
         }

@@ -131,7 +131,7 @@ public:
     // Appends closer together than this are batched into one insertion.
     static constexpr int kFlushFrameMs = 16;
     // ...and this, while the line is busy.
-    static constexpr int kBusyFlushMs = 33;
+    static constexpr int kBusyFlushMs = 50;
 
     void portPanelRefresh();
     void showModuleIds();
@@ -224,6 +224,9 @@ private:
     void idKeyPress(QLineEdit* box, QChar key);
     void toggleIdBox(QLineEdit* box);
     void showCapture();
+    // The line count in status panel 0, and back to the panel's own size for other texts.
+    void showCountInPanel0(const QString& text);
+    void releasePanel0();
     void checkCapture();
     void buildInspector();
     // The pane explains the unit behind a monitor line, or the frame Send would write.
@@ -250,8 +253,9 @@ private:
     enum class Inspecting { Line, SendPreview };
     Inspecting m_inspecting = Inspecting::Line;
     int m_inspectedBlock = -1;
-    bool m_inserting = false;        // flush() is adding lines
-    bool m_viewportTracking = false;  // the monitor's own pointer tracking, without the pane  // the monitor line the pane explains, while it explains one
+    bool m_inserting = false;         // flush() is adding lines
+    bool m_viewportTracking = false;  // the monitor's own pointer tracking, without the pane  //
+                                      // the monitor line the pane explains, while it explains one
     std::optional<int> m_pendingLineCount;
     QElapsedTimer m_lastInsert;  // since the last flush that inserted lines
     bool m_busy = false;         // the last flush was a gathered one
@@ -260,7 +264,9 @@ private:
     FontChooser m_chooseFont;
     DialogRunner m_runDialog;
     const PortCandidates* m_portCandidates = nullptr;
-    QString m_openName;  // what dlgOpen holds: the file last opened
-    QString m_saveName;  // what dlgSave holds: the file last saved
-    QString m_captureFolder;  // where the last capture went
+    QString m_openName;         // what dlgOpen holds: the file last opened
+    QString m_saveName;         // what dlgSave holds: the file last saved
+    QString m_captureFolder;    // where the last capture went
+    int m_panel0MinWidth = 70;  // room for "<port>:OFF"
+    bool m_panel0Held = false;  // panel 0 holds its size while it shows line counts
 };

@@ -4,14 +4,16 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTest>
 
 #include "com/event_wait.h"
-#include "ui/qt_click_panel.h"
+#include "com/unit_render.h"
 #include "platform/linux_serial_device.h"
 #include "platform/pty_pair.h"
 #include "support/main_window_fixture.h"
 #include "support/pty_master.h"
 #include "support/test_bytes.h"
+#include "ui/qt_click_panel.h"
 
 namespace {
 
@@ -66,6 +68,41 @@ TEST_F(ReceiveWindowTest, HangupMidFrameStopsThePort) {
     EXPECT_EQ(window->btnComOpen->text(), QStringLiteral("接続"));
     EXPECT_TRUE(prompts.shown.empty());
     EXPECT_EQ(window->monitorLineCount(), 0) << "a unit still open when the port stops is dropped";
+}
+
+// Frames keep coming while the user clicks Monitor Clear: each click empties the monitor at
+// once, and at the end the monitor holds exactly the units handed to it after the last click,
+// in order, with their count in the status bar and the last frame's IDs in the panels.
+TEST_F(ReceiveWindowTest, FramesInterleavedWithClicksKeepTheirOrder) {
+    QStringList rendered;
+    std::uint64_t unitsAtLastClick = 0;
+    // The last round only writes: something always comes after the last click.
+    for (int round = 0, n = 0; round <= 30; ++round) {
+        QByteArray block;
+        for (int i = 0; i < (round % 5 + 1) * 7; ++i, ++n) {
+            QByteArray f = QByteArray::fromHex("0F5A1000000102030411121314000000");
+            f[7] = char(n >> 8);
+            f[8] = char(n);
+            block += f;
+            rendered << renderHex({reinterpret_cast<const std::uint8_t*>(f.constData()), 16u});
+        }
+        send(block.toHex().constData());
+        QTest::qWait(round % 3);
+        if (round % 2 == 0) continue;
+        QTest::mouseClick(window->btnClear, Qt::LeftButton);
+        unitsAtLastClick = window->receivePipeline().stats().units;
+        EXPECT_TRUE(window->memoRecv->toPlainText().isEmpty()) << "round " << round;
+    }
+    const auto total = static_cast<std::uint64_t>(rendered.size());
+    ASSERT_TRUE(waitFor([&] { return window->receivePipeline().stats().units == total; }));
+    window->flush();
+    const QStringList after = rendered.mid(static_cast<qsizetype>(unitsAtLastClick));
+    EXPECT_EQ(window->memoRecv->toPlainText(), after.join(u'\n') + u'\n');
+    EXPECT_EQ(window->sBarPanel0->text(), QString::number(after.size()));
+    const int last = static_cast<int>(total) - 1;
+    EXPECT_EQ(window->pnlSrcID->text(),
+              QString::asprintf("01 02 %02X %02X ", last >> 8, last & 0xFF));
+    EXPECT_EQ(window->receivePipeline().stats().bytes, total * 16);
 }
 
 }  // namespace
