@@ -26,15 +26,18 @@
 #include <vector>
 
 #include "com/app_context.h"
+#include "com/event_wait.h"
 #include "com/frame_format.h"
 #include "com/receive_pipeline.h"
 #include "main/frmMain.h"
+#include "platform/dispatching_serial_device.h"
 #include "platform/linux_serial_device.h"
 #include "platform/prompts.h"
 #include "platform/pty_pair.h"
 #include "platform/sound.h"
 #include "platform/ticks.h"
 #include "quiet_prompts.h"
+#include "support/ser2net_server.h"
 
 namespace {
 
@@ -396,6 +399,97 @@ void reportLone(const LoneResult& r, double framesPerSecond) {
         percentile(r.outsideMs, 0.99), percentile(r.outsideMs, 1.0));
 }
 
+// The same key-frame flood through a real ser2net on the loopback address (RFC 2217, so every
+// FF of the frames goes doubled over the socket), as fast as the terminal takes it: the rate
+// and whether every unit came out, the terminal's CPU and ser2net's beside it. False when a
+// unit went missing; true, with a note, when ser2net is not there to run it.
+bool floodThroughSer2net(std::uint64_t total) {
+    std::string error;
+    auto pty = PtyPair::create(&error);
+    if (!pty || !pty->holdSlave(&error)) {
+        std::fprintf(stderr, "flood: %s\n", error.c_str());
+        return false;
+    }
+    Ser2netServer server;
+    if (!server.start(pty->slavePath(), Ser2netServer::Accepter::Rfc2217, &error)) {
+        std::printf("net      skipped: %s\n", error.c_str());
+        return Ser2netServer::program().isEmpty();
+    }
+    QTemporaryDir dir;
+    QFile ini(dir.filePath(QStringLiteral("norvale-term.ini")));
+    if (!ini.open(QIODevice::WriteOnly)) return false;
+    ini.write("[COMPORT]\r\nPortName=" + server.portName().toLatin1() + "\r\nBaudRate=115200\r\n");
+    ini.close();
+    const Load load = keyFrames();
+    DispatchingSerialDevice device;
+    SteadyTicks ticks;
+    device.network().setWait([&ticks](const std::function<bool()>& done, std::uint32_t ms) {
+        return pumpUntil(done, ticks, ms);
+    });
+    QuietPrompts prompts;
+    NullSound sound;
+    AppContext context({device,
+                        ticks,
+                        prompts,
+                        sound,
+                        {dir.filePath(QStringLiteral("norvale-term")), std::nullopt}});
+    TfrmMain window(context);
+    window.show();
+    if (!context.port.open()) {
+        std::printf("net      could not open %s\n", qPrintable(server.portName()));
+        return false;
+    }
+    const auto chunk = static_cast<std::uint64_t>(load.chunk.size());
+    const std::uint64_t chunks = (total + chunk - 1) / chunk;
+    const std::uint64_t sentBytes = chunks * chunk;
+    const std::uint64_t sentUnits = chunks * static_cast<std::uint64_t>(load.unitsPerChunk);
+    std::atomic<bool> done{false};
+    double writerCpu = 0;
+    const double cpuBefore = cpuOf(RUSAGE_SELF);
+    const double serverBefore = server.cpuSeconds();
+    const auto start = Clock::now();
+    std::thread writer([&] {
+        const double cpu0 = cpuOf(RUSAGE_THREAD);
+        for (std::uint64_t i = 0; i < chunks; ++i) {
+            if (!writeAll(pty->masterFd(), load.chunk.constData(),
+                          static_cast<std::size_t>(load.chunk.size())))
+                break;
+        }
+        writerCpu = cpuOf(RUSAGE_THREAD) - cpu0;
+        done = true;
+    });
+    QTimer wake;
+    wake.start(50);
+    std::uint64_t lastBytes = 0;
+    auto lastChange = Clock::now();
+    for (;;) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        const std::uint64_t bytes = window.receivePipeline().stats().bytes;
+        if (bytes != lastBytes) {
+            lastBytes = bytes;
+            lastChange = Clock::now();
+        }
+        if (bytes >= sentBytes ||
+            (done && Clock::now() - lastChange > std::chrono::milliseconds(1000)))
+            break;
+    }
+    writer.join();
+    const double wall = std::max(1e-9, std::chrono::duration<double>(lastChange - start).count());
+    const double cpu = cpuOf(RUSAGE_SELF) - cpuBefore - writerCpu;
+    const double serverCpu = server.cpuSeconds() - serverBefore;
+    const ReceivePipeline::Stats shown = window.receivePipeline().stats();
+    context.port.close();
+    const bool exact = shown.units == sentUnits && shown.bytes == sentBytes;
+    std::printf(
+        "net      max  : %8.0f KB/s, %9.0f units/s, CPU %5.1f%% of a core, ser2net %5.1f%%, "
+        "units %llu of %llu, bytes %llu of %llu: %s (RFC 2217 on loopback)\n",
+        static_cast<double>(sentBytes) / wall / 1000.0, static_cast<double>(shown.units) / wall,
+        100.0 * cpu / wall, 100.0 * serverCpu / wall, static_cast<unsigned long long>(shown.units),
+        static_cast<unsigned long long>(sentUnits), static_cast<unsigned long long>(shown.bytes),
+        static_cast<unsigned long long>(sentBytes), exact ? "all accounted" : "MISMATCH");
+    return exact;
+}
+
 // The key flood with the monitor alone, with a capture running and with the inspector
 // shown, in interleaved rounds; prints each variant's median rate and CPU. A paced rate the
 // terminal can hold tells the variants apart better than the fastest: how fast a pty drains
@@ -462,7 +556,7 @@ int main(int argc, char** argv) {
             o.only = argv[++i];
         } else {
             std::printf(
-                "usage: flood [--mb N] [--paced-seconds S] [--only keys|random|lines|lone]\n"
+                "usage: flood [--mb N] [--paced-seconds S] [--only keys|random|lines|lone|net]\n"
                 "             [--compare ROUNDS [--compare-rate MB_PER_S]]  (keys plain, "
                 "captured,\n"
                 "             inspected; at 4 MB/s unless told, 0 for as fast as taken)\n");
@@ -499,6 +593,7 @@ int main(int argc, char** argv) {
     run("keys", keyFrames());
     run("random", randomBytes());
     run("lines", textLines());
+    if (o.only.empty() || o.only == "net") ok = floodThroughSer2net(total) && ok;
     std::printf("peak RSS: %.1f MB after %.0f MB per flood\n",
                 static_cast<double>(peakRssKb()) / 1024.0, o.megabytes);
     return ok ? 0 : 1;

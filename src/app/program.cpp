@@ -10,10 +10,11 @@
 
 #include "app/command_line.h"
 #include "com/app_context.h"
+#include "com/event_wait.h"
 #include "main/frmMain.h"
 #include "platform/canberra_sound.h"
+#include "platform/dispatching_serial_device.h"
 #include "platform/executable_info.h"
-#include "platform/linux_serial_device.h"
 #include "platform/port_candidates.h"
 #include "platform/qt_port_candidates.h"
 #include "platform/qt_prompts.h"
@@ -87,8 +88,12 @@ int runProgram(int argc, char** argv, const ProgramSeams& seams) {
 
     try {
         const ExecutableInfo exe = ExecutableInfo::current();
-        LinuxSerialDevice serial;
         SteadyTicks ticks;
+        DispatchingSerialDevice serial;
+        // Connecting to a network port waits as the other waits do, with the window alive.
+        serial.network().setWait([&ticks](const std::function<bool()>& done, std::uint32_t ms) {
+            return pumpUntil(done, ticks, ms);
+        });
         QtPrompts desktopPrompts;
         Prompts& prompts = seams.prompts ? *seams.prompts : desktopPrompts;
         CanberraSound sound(CanberraSound::defaultSearchDirs(QFileInfo(exe.path).absolutePath()));

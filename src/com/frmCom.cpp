@@ -21,6 +21,7 @@
 #include "com/line_mapping.h"
 #include "com/port_search.h"
 #include "com/profile_text.h"
+#include "platform/network_port_name.h"
 #include "platform/port_candidates.h"
 #include "ui/qt_combo_habits.h"
 #include "ui/qt_fonts.h"
@@ -233,10 +234,21 @@ void TfrmCom::fillPortList() {
     }
 }
 
-// The box itself tells what the port in it is, when the list knows.
+// The box itself tells what the port in it is, when the list knows; a network port says
+// whether the line settings reach the far end.
 void TfrmCom::showPortHint() {
-    const int index =
-        cmbPort->findText(cmbPort->currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    const QString text = cmbPort->currentText();
+    if (const auto network = parseNetworkPortName(text.trimmed().toStdString())) {
+        cmbPort->setToolTip(
+            network->protocol == NetworkPortName::Protocol::RawTcp
+                ? QStringLiteral("生の TCP: 回線設定は送られません (raw TCP: the bytes go as they "
+                                 "are; baud rate, data bits, parity and stop bits cannot be set "
+                                 "from here, the server's own settings hold)")
+                : QStringLiteral("RFC 2217: 回線設定はサーバーのポートに送られます (the line "
+                                 "settings are set on the server's port)"));
+        return;
+    }
+    const int index = cmbPort->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
     cmbPort->setToolTip(index >= 0 ? cmbPort->itemData(index, Qt::ToolTipRole).toString()
                                    : QString());
 }
@@ -365,10 +377,11 @@ void TfrmCom::btnPortClick() {
         // Listed after the answer: the user may just have plugged the cable in.
         std::vector<PortCandidate> candidates =
             hasCandidates() ? m_candidates->ports() : numberedComPorts();
-        // A port typed into the field that the list does not know (a virtual port) goes first,
-        // when there is a device by that name to try.
+        // A port typed into the field that the list does not know (a virtual port, a port on
+        // the network) goes first, when there is a device by that name to try.
         if (hasCandidates() && !typed.isEmpty() &&
-            QFileInfo::exists(QString::fromStdString(devicePathFor(typed))) &&
+            (QFileInfo::exists(QString::fromStdString(devicePathFor(typed))) ||
+             parseNetworkPortName(typed.toStdString())) &&
             std::none_of(candidates.begin(), candidates.end(),
                          [&typed](const PortCandidate& c) { return c.name == typed; })) {
             PortCandidate own;

@@ -2,12 +2,15 @@
 #include "com/line_mapping.h"
 
 #include <QFile>
-
 #include <array>
+
+#include "platform/network_port_name.h"
 
 std::string devicePathFor(const QString& portName) {
     if (portName.isEmpty()) return {};
     if (portName.startsWith(u'/')) return QFile::encodeName(portName).toStdString();
+    // A port served over the network is reached by its name as it stands.
+    if (const std::string name = portName.toStdString(); parseNetworkPortName(name)) return name;
     if (portName.size() > 3 && portName.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) {
         bool ok = false;
         const uint n = portName.mid(3).toUInt(&ok);

@@ -8,8 +8,9 @@
 
 #include <string>
 
-// "/dev/ttyUSB0" as is; "COM1" -> /dev/ttyS0 (COMn counts from 1, ttySn from 0);
-// any other name is looked for under /dev.
+// "/dev/ttyUSB0" and network names (rfc2217://HOST:PORT, tcp://HOST:PORT) as they are;
+// "COM1" -> /dev/ttyS0 (COMn counts from 1, ttySn from 0); any other name is looked for
+// under /dev.
 [[nodiscard]] std::string devicePathFor(const QString& portName);
 
 [[nodiscard]] LineParams lineParamsFor(const LinkSettings& link);

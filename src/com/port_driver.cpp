@@ -300,6 +300,12 @@ void PortDriver::tryReconnect() {
     // Still away, or not yet ready for us (its permissions follow a moment after the device):
     // the next look tries again, quietly.
     if (m_device.open(*path, lineParamsFor(m_link))) return;
+    // A network port's open waits with the UI alive, and the user may have given the wait up
+    // meanwhile.
+    if (!m_waiting) {
+        m_device.close();
+        return;
+    }
     endWait();
     startReceiving();
     Q_EMIT reconnected();

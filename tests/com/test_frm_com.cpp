@@ -26,11 +26,13 @@
 #include "com/frmCom.h"
 #include "com/port_search.h"
 #include "com/settings_file.h"
+#include "platform/dispatching_serial_device.h"
 #include "platform/linux_serial_device.h"
 #include "platform/port_candidates.h"
 #include "platform/pty_pair.h"
 #include "support/main_window_fixture.h"
 #include "support/pty_master.h"
+#include "support/ser2net_server.h"
 #include "ui/qt_click_panel.h"
 
 namespace {
@@ -613,6 +615,35 @@ TEST_F(PortSearchWindowTest, ATypedPortOutsideTheListIsSearchedFirst) {
     EXPECT_EQ(after.items, QStringList{ptyName(0)});
     EXPECT_TRUE(shown(QStringLiteral("Completed"),
                       QStringLiteral("A connection has been found on ") + ptyName(0)));
+}
+
+// So is a network port typed there, as the module behind a ser2net answers on it.
+TEST_F(PortSearchWindowTest, ATypedNetworkPortIsSearchedFirst) {
+    if (Ser2netServer::program().isEmpty())
+        GTEST_SKIP() << "ser2net is not installed (./dev installs it); network ports untested";
+    Ser2netServer server;
+    std::string error;
+    ASSERT_TRUE(server.start(ptys[0].slavePath(), Ser2netServer::Accepter::Rfc2217, &error))
+        << error;
+    realDevice = std::make_unique<DispatchingSerialDevice>();
+    startWith();
+    candidatesAre({"/dev/norvale-absent-1", ptyName(1)});
+    answerOn(0);
+    AfterSearch after;
+    runCommand([&](TfrmCom& d) {
+        type(d.cmbPort, QStringLiteral("tcp://127.0.0.1:%1").arg(server.port()));
+        EXPECT_TRUE(d.cmbPort->toolTip().contains(QStringLiteral("raw TCP")));
+        type(d.cmbPort, server.portName());
+        EXPECT_TRUE(d.cmbPort->toolTip().contains(QStringLiteral("RFC 2217")));
+        after = search(d);
+        d.reject();
+    });
+    EXPECT_EQ(after.items, QStringList{server.portName()});
+    EXPECT_TRUE(shown(QStringLiteral("Completed"),
+                      QStringLiteral("A connection has been found on ") + server.portName()));
+    survey.reset();
+    rem.reset();
+    window.reset();
 }
 
 // Without a settings file the port starts as the list's only adapter; a file's port wins.

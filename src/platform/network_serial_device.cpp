@@ -1,0 +1,489 @@
+// SPDX-License-Identifier: MIT
+#include "platform/network_serial_device.h"
+
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <memory>
+#include <span>
+#include <system_error>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// A server that reads none of our answers is not worth answering without end.
+constexpr std::size_t kMaxUnsentReplies = 64 * 1024;
+
+milliseconds left(Clock::time_point deadline) {
+    return std::max(milliseconds(0), std::chrono::ceil<milliseconds>(deadline - Clock::now()));
+}
+
+std::string seconds(milliseconds ms) {
+    const long long tenths = (ms.count() + 50) / 100;
+    return std::to_string(tenths / 10) + (tenths % 10 ? "." + std::to_string(tenths % 10) : "") +
+           " s";
+}
+
+bool connectionGone(int errnoValue) {
+    return errnoValue == ECONNRESET || errnoValue == EPIPE || errnoValue == ETIMEDOUT ||
+           errnoValue == ENOTCONN || errnoValue == EHOSTUNREACH || errnoValue == ENETUNREACH ||
+           errnoValue == ECONNABORTED;
+}
+
+// The peer closed or reset the connection, with nothing left to read before it.
+bool hungUp(int fd) {
+    pollfd entry{fd, POLLIN | POLLRDHUP, 0};
+    int ready = 0;
+    do {
+        ready = ::poll(&entry, 1, 0);
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0) return true;
+    return (entry.revents & (POLLHUP | POLLERR | POLLNVAL | POLLRDHUP)) != 0;
+}
+
+struct AddressesDeleter {
+    void operator()(addrinfo* list) const {
+        if (list) ::freeaddrinfo(list);
+    }
+};
+using Addresses = std::unique_ptr<addrinfo, AddressesDeleter>;
+
+// A name lookup on its own thread, so that a slow resolver cannot hold the UI; the thread
+// signals an eventfd when it is done. If the wait gives up first, the thread finishes
+// alone and the last owner frees the result.
+struct Lookup {
+    std::string host;
+    std::string service;
+    addrinfo* result = nullptr;
+    int status = 0;
+    std::atomic<bool> finished{false};
+    UniqueFd signal;
+
+    ~Lookup() {
+        if (result) ::freeaddrinfo(result);
+    }
+};
+
+void keepAlive(int fd) {
+    // Frames are small and wanted at once; and a kit whose machine drops off the network is
+    // noticed within half a minute rather than after TCP's two hours.
+    const int on = 1;
+    const int idle = 10;
+    const int interval = 5;
+    const int count = 3;
+    static_cast<void>(::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on));
+    static_cast<void>(::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on));
+    static_cast<void>(::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle));
+    static_cast<void>(::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval));
+    static_cast<void>(::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count));
+}
+
+// What a server wrote before it hung up, when it reads as a message (ser2net's "port in use").
+std::string textOf(const Rfc2217Codec::Bytes& bytes) {
+    std::string text;
+    for (const std::uint8_t b : bytes) {
+        if (b == '\r' || b == '\n' || b == '\t') {
+            if (!text.empty() && text.back() != ' ') text += ' ';
+        } else if (b >= 0x20 && b < 0x7F) {
+            text += static_cast<char>(b);
+        } else {
+            return {};
+        }
+    }
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
+}  // namespace
+
+NetworkSerialDevice::~NetworkSerialDevice() { close(); }
+
+SerialError NetworkSerialDevice::open(const std::string& name, const LineParams& params) {
+    if (m_connecting) {
+        return {SerialErrorKind::InUse, EALREADY,
+                "connect " + name + ": a connection is being made already"};
+    }
+    close();
+    const std::optional<NetworkPortName> parsed = parseNetworkPortName(name);
+    if (!parsed) {
+        return {SerialErrorKind::NotFound, EINVAL,
+                name + " is not a network port (rfc2217://HOST:PORT or tcp://HOST:PORT)"};
+    }
+    if (params.baud == 0) {
+        return {SerialErrorKind::Other, EINVAL, "line settings for " + name + ": baud rate 0"};
+    }
+    m_connecting = true;
+    m_giveUp = false;
+    struct Connecting {
+        bool& flag;
+        ~Connecting() { flag = false; }
+    } connecting{m_connecting};
+
+    const bool telnet = parsed->protocol == NetworkPortName::Protocol::Rfc2217;
+    const Clock::time_point deadline = Clock::now() + m_negotiationTimeout;
+    UniqueFd socket;
+    std::optional<SerialError> turnedAway;
+    int retries = 0;
+    for (;;) {
+        if (SerialError bad = connectTo(*parsed, &socket)) return bad;
+        m_codec = {};
+        m_early.clear();
+        m_unsentReplies.clear();
+        if (!telnet) break;
+        SerialError bad = negotiate(socket.get(), *parsed, params, deadline);
+        if (!bad) break;
+        socket.reset();
+        // ser2net turns a new connection away while it still closes the last one on the same
+        // port (a reopen right after a close): try again a few times. Not for long, since it
+        // also hangs up at once when the device behind it cannot be opened.
+        if (bad.errnoValue == ECONNRESET || bad.errnoValue == EPIPE) {
+            turnedAway = bad;
+        } else {
+            return turnedAway && bad.errnoValue == ETIMEDOUT ? *turnedAway : bad;
+        }
+        constexpr milliseconds kRetryPause{50};
+        constexpr int kRetries = 5;
+        if (m_giveUp || ++retries > kRetries || left(deadline) <= kRetryPause) return bad;
+        pause(kRetryPause);
+    }
+    // Only now: until the line is set, nothing else may read or write the socket.
+    m_socket = std::move(socket);
+    m_telnet = telnet;
+    m_requested = params;
+    m_vanished = false;
+    return {};
+}
+
+SerialError NetworkSerialDevice::connectTo(const NetworkPortName& name, UniqueFd* socket) {
+    const std::string endpoint = endpointText(name);
+    const Clock::time_point deadline = Clock::now() + m_connectTimeout;
+    const auto givenUp = [&] {
+        return SerialError{SerialErrorKind::Other, ECANCELED, "connect " + endpoint + ": given up"};
+    };
+    const auto timedOut = [&] {
+        return SerialError{
+            SerialErrorKind::Other, ETIMEDOUT,
+            "connect " + endpoint + ": no answer within " + seconds(m_connectTimeout)};
+    };
+
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    const std::string service = std::to_string(name.port);
+    addrinfo* found = nullptr;
+    int status = ::getaddrinfo(name.host.c_str(), service.c_str(), &hints, &found);
+    Addresses addresses(found);
+    if (status == EAI_NONAME) {
+        auto lookup = std::make_shared<Lookup>();
+        lookup->host = name.host;
+        lookup->service = service;
+        lookup->signal.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+        if (!lookup->signal.valid()) return serialErrorFromErrno(errno, "look up", name.host);
+        try {
+            std::thread([lookup] {
+                addrinfo byName{};
+                byName.ai_family = AF_UNSPEC;
+                byName.ai_socktype = SOCK_STREAM;
+                byName.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
+                lookup->status = ::getaddrinfo(lookup->host.c_str(), lookup->service.c_str(),
+                                               &byName, &lookup->result);
+                lookup->finished.store(true, std::memory_order_release);
+                const std::uint64_t one = 1;
+                [[maybe_unused]] const ssize_t n = ::write(lookup->signal.get(), &one, sizeof one);
+            }).detach();
+        } catch (const std::system_error& e) {
+            return {SerialErrorKind::Other, e.code().value(),
+                    "look up " + name.host + ": " + e.what()};
+        }
+        while (!lookup->finished.load(std::memory_order_acquire)) {
+            if (m_giveUp) return givenUp();
+            if (left(deadline).count() == 0) return timedOut();
+            waitReady(lookup->signal.get(), false, left(deadline));
+        }
+        status = lookup->status;
+        addresses.reset(std::exchange(lookup->result, nullptr));
+    }
+    if (status != 0) {
+        return {SerialErrorKind::NotFound, 0, "look up " + name.host + ": " + gai_strerror(status)};
+    }
+
+    int lastErrno = EADDRNOTAVAIL;
+    for (const addrinfo* at = addresses.get(); at; at = at->ai_next) {
+        UniqueFd fd(::socket(at->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        if (!fd.valid()) {
+            lastErrno = errno;
+            continue;
+        }
+        // Non-blocking: EINPROGRESS (or EINTR) means the connection goes on being made.
+        if (::connect(fd.get(), at->ai_addr, at->ai_addrlen) != 0) {
+            if (errno != EINPROGRESS && errno != EINTR) {
+                lastErrno = errno;
+                continue;
+            }
+            if (!waitReady(fd.get(), true, left(deadline))) {
+                if (m_giveUp) return givenUp();
+                return timedOut();
+            }
+            int error = 0;
+            socklen_t length = sizeof error;
+            if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+            if (error != 0) {
+                lastErrno = error;
+                continue;
+            }
+        }
+        keepAlive(fd.get());
+        *socket = std::move(fd);
+        return {};
+    }
+    return serialErrorFromErrno(lastErrno, "connect", endpoint);
+}
+
+SerialError NetworkSerialDevice::negotiate(int fd, const NetworkPortName& name,
+                                           const LineParams& params, Clock::time_point deadline) {
+    const std::string endpoint = endpointText(name);
+    Rfc2217Codec::Bytes beforeLine;  // what the server said before the line was set
+    // A hangup, or a reset because it hung up on bytes of ours it never read: with what it
+    // said first, if anything (ser2net's "Device open failure: ...").
+    const auto failed = [&](int errnoValue) {
+        if (errnoValue != ECONNRESET && errnoValue != EPIPE)
+            return serialErrorFromErrno(errnoValue, "negotiate with", endpoint);
+        const std::string said = textOf(beforeLine);
+        return SerialError{SerialErrorKind::Other, ECONNRESET,
+                           "negotiate with " + endpoint + ": the server closed the connection" +
+                               (said.empty() ? std::string() : " (\"" + said + "\")")};
+    };
+    const Rfc2217Codec::Bytes opening = m_codec.start();
+    if (!sendAll(fd, opening.data(), opening.size())) return failed(errno);
+
+    bool settingsSent = false;
+    std::array<std::uint8_t, 1024> chunk{};
+    for (;;) {
+        if (m_codec.comPortRefused()) {
+            return {SerialErrorKind::Other, EPROTONOSUPPORT,
+                    endpoint +
+                        " does not let this end set the line (it refused RFC 2217's "
+                        "COM-PORT-OPTION); tcp://" +
+                        endpoint + " takes the bytes as they are"};
+        }
+        if (m_codec.comPortAccepted() && !settingsSent) {
+            const Rfc2217Codec::Bytes settings = m_codec.lineSettings(params);
+            if (!sendAll(fd, settings.data(), settings.size())) return failed(errno);
+            settingsSent = true;
+        }
+        if (settingsSent && m_codec.baudAnswered()) return {};
+        if (m_giveUp) {
+            return {SerialErrorKind::Other, ECANCELED, "connect " + endpoint + ": given up"};
+        }
+        if (left(deadline).count() == 0) {
+            return {SerialErrorKind::Other, ETIMEDOUT,
+                    "negotiate with " + endpoint + ": no RFC 2217 answer within " +
+                        seconds(m_negotiationTimeout) +
+                        " (is it a ser2net port with telnet(rfc2217) in front?)"};
+        }
+        if (!waitReady(fd, false, left(deadline))) continue;
+        const ssize_t got = ::recv(fd, chunk.data(), chunk.size(), 0);
+        if (got == 0) return failed(ECONNRESET);
+        if (got < 0) {
+            if (errno == EAGAIN || errno == EINTR) continue;
+            return failed(errno);
+        }
+        // Byte by byte, so that what follows the rate's answer is known: those are the
+        // module's first bytes at the new settings; what came before is at the old ones.
+        for (std::uint8_t b : std::span(chunk.data(), static_cast<std::size_t>(got))) {
+            const bool lineSet = settingsSent && m_codec.baudAnswered();
+            if (m_codec.receive(std::span(&b, 1), &b) == 0) continue;
+            if (lineSet) {
+                m_early.push_back(b);
+            } else if (beforeLine.size() < 200) {
+                beforeLine.push_back(b);
+            }
+        }
+        Rfc2217Codec::Bytes replies = m_codec.takeReplies();
+        if (!sendAll(fd, replies.data(), replies.size())) return failed(errno);
+    }
+}
+
+void NetworkSerialDevice::pause(milliseconds time) {
+    if (!m_wait) {
+        std::this_thread::sleep_for(time);
+        return;
+    }
+    m_wait([this] { return m_giveUp; }, static_cast<std::uint32_t>(time.count()));
+}
+
+bool NetworkSerialDevice::waitReady(int fd, bool forWrite, milliseconds timeout) {
+    const auto ms = static_cast<std::uint32_t>(std::min<long long>(timeout.count(), 60'000));
+    if (!m_wait) {
+        pollfd entry{fd, static_cast<short>(forWrite ? POLLOUT : POLLIN), 0};
+        int ready = 0;
+        do {
+            ready = ::poll(&entry, 1, static_cast<int>(ms));
+        } while (ready < 0 && errno == EINTR);
+        return ready > 0;
+    }
+    bool ready = false;
+    QSocketNotifier notifier(fd, forWrite ? QSocketNotifier::Write : QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, [&ready, &notifier] {
+        ready = true;
+        notifier.setEnabled(false);
+    });
+    m_wait([&] { return ready || m_giveUp; }, ms);
+    return ready && !m_giveUp;
+}
+
+void NetworkSerialDevice::close() {
+    if (m_connecting) m_giveUp = true;
+    if (!m_socket.valid()) return;
+    if (m_telnet && !m_vanished) {
+        // Best effort and without waiting: the port is let go either way.
+        const Rfc2217Codec::Bytes bye = Rfc2217Codec::closing();
+        static_cast<void>(
+            ::send(m_socket.get(), bye.data(), bye.size(), MSG_NOSIGNAL | MSG_DONTWAIT));
+    }
+    forget();
+}
+
+void NetworkSerialDevice::forget() {
+    m_socket.reset();
+    m_telnet = false;
+    m_codec = {};
+    m_unsentReplies.clear();
+    m_early.clear();
+    m_vanished = false;
+}
+
+std::optional<LineParams> NetworkSerialDevice::applied() const {
+    if (!m_socket.valid() || !m_telnet) return std::nullopt;
+    return m_codec.reported(m_requested);
+}
+
+SerialStatus NetworkSerialDevice::status() {
+    SerialStatus result;
+    if (!m_socket.valid()) {
+        result.error = true;
+        return result;
+    }
+    if (m_telnet) flushReplies(false);
+    int raw = 0;
+    if (::ioctl(m_socket.get(), FIONREAD, &raw) != 0) {
+        result.error = true;
+        raw = 0;
+    }
+    result.waiting = static_cast<int>(m_early.size()) + raw;
+    // The bytes sent before a hangup are read first; the hangup counts once they are.
+    if (result.waiting == 0 && hungUp(m_socket.get())) m_vanished = true;
+    if (m_telnet && m_codec.takeLineFault()) result.error = true;
+    if (m_vanished) {
+        result.error = true;
+        result.vanished = true;
+    }
+    return result;
+}
+
+long NetworkSerialDevice::read(std::uint8_t* buffer, std::size_t n) {
+    if (!m_socket.valid()) return -1;
+    if (n == 0) return 0;
+    if (!m_early.empty()) {
+        const std::size_t k = std::min(n, m_early.size());
+        std::copy_n(m_early.begin(), k, buffer);
+        m_early.erase(m_early.begin(), m_early.begin() + static_cast<std::ptrdiff_t>(k));
+        return static_cast<long>(k);
+    }
+    for (;;) {
+        const ssize_t got = ::recv(m_socket.get(), buffer, n, 0);
+        if (got > 0) {
+            if (!m_telnet) return static_cast<long>(got);
+            const std::size_t k =
+                m_codec.receive(std::span(buffer, static_cast<std::size_t>(got)), buffer);
+            flushReplies(false);
+            return static_cast<long>(k);
+        }
+        if (got == 0) {
+            m_vanished = true;
+            return -1;
+        }
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN) return 0;
+        if (connectionGone(errno)) m_vanished = true;
+        return -1;
+    }
+}
+
+bool NetworkSerialDevice::write(const std::uint8_t* data, std::size_t n) {
+    if (!m_socket.valid()) return false;
+    if (!m_telnet) return sendAll(m_socket.get(), data, n);
+    if (!flushReplies(true)) return false;
+    Rfc2217Codec::Bytes escaped;
+    Rfc2217Codec::escape(std::span(data, n), escaped);
+    return sendAll(m_socket.get(), escaped.data(), escaped.size());
+}
+
+bool NetworkSerialDevice::flushReplies(bool wait) {
+    Rfc2217Codec::Bytes more = m_codec.takeReplies();
+    if (m_unsentReplies.size() + more.size() <= kMaxUnsentReplies)
+        m_unsentReplies.insert(m_unsentReplies.end(), more.begin(), more.end());
+    if (m_unsentReplies.empty()) return true;
+    if (wait) {
+        const bool sent = sendAll(m_socket.get(), m_unsentReplies.data(), m_unsentReplies.size());
+        m_unsentReplies.clear();
+        return sent;
+    }
+    const ssize_t put = ::send(m_socket.get(), m_unsentReplies.data(), m_unsentReplies.size(),
+                               MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (put > 0) {
+        m_unsentReplies.erase(m_unsentReplies.begin(), m_unsentReplies.begin() + put);
+        return true;
+    }
+    if (put < 0 && errno != EAGAIN && errno != EINTR) {
+        if (connectionGone(errno)) m_vanished = true;
+        return false;
+    }
+    return true;
+}
+
+bool NetworkSerialDevice::sendAll(int fd, const std::uint8_t* data, std::size_t n) {
+    std::size_t done = 0;
+    auto giveUpAt = Clock::now() + m_writeStallLimit;
+    while (done < n) {
+        const ssize_t put = ::send(fd, data + done, n - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (put > 0) {
+            done += static_cast<std::size_t>(put);
+            giveUpAt = Clock::now() + m_writeStallLimit;
+            continue;
+        }
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0 && errno != EAGAIN) {
+            if (connectionGone(errno) && fd == m_socket.get()) m_vanished = true;
+            return false;
+        }
+        // The socket buffer is full: a server that stopped reading gets as long as a local
+        // line that stopped draining.
+        const milliseconds wait = left(giveUpAt);
+        if (wait.count() == 0) {
+            errno = ETIMEDOUT;
+            return false;
+        }
+        pollfd entry{fd, POLLOUT, 0};
+        const int ready =
+            ::poll(&entry, 1, static_cast<int>(std::min<long long>(wait.count(), 10)));
+        if (ready < 0 && errno != EINTR) return false;
+    }
+    return true;
+}
