@@ -20,6 +20,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -31,7 +32,6 @@
 #include "com/receive_pipeline.h"
 #include "main/frmMain.h"
 #include "platform/dispatching_serial_device.h"
-#include "platform/linux_serial_device.h"
 #include "platform/prompts.h"
 #include "platform/pty_pair.h"
 #include "platform/sound.h"
@@ -170,6 +170,37 @@ bool writeAll(int fd, const char* data, std::size_t n) {
     return true;
 }
 
+// The terminal as the program makes it, with quiet prompts, on the settings file in dir.
+struct Terminal {
+    explicit Terminal(const QTemporaryDir& dir)
+        : context({device,
+                   ticks,
+                   prompts,
+                   sound,
+                   {dir.filePath(QStringLiteral("norvale-term")), std::nullopt}}) {
+        // A network port's connect waits as the program's waits do, with the window alive.
+        device.network().setWait([this](const std::function<bool()>& done, std::uint32_t ms) {
+            return pumpUntil(done, ticks, ms);
+        });
+    }
+    Terminal(const Terminal&) = delete;
+    Terminal& operator=(const Terminal&) = delete;
+
+    // Makes the window, which opens the port its settings name, and shows it.
+    TfrmMain& show() {
+        window.emplace(context);
+        window->show();
+        return *window;
+    }
+
+    DispatchingSerialDevice device;
+    SteadyTicks ticks;
+    QuietPrompts prompts;
+    NullSound sound;
+    AppContext context;
+    std::optional<TfrmMain> window;
+};
+
 // A pty and a settings file in dir that points the terminal at it; ends the bench when
 // either cannot be made.
 PtyPair ptyWithSettings(const QTemporaryDir& dir, const QByteArray& moreComPort = {}) {
@@ -192,19 +223,11 @@ Result flood(const Load& load, std::uint64_t total, double rate, Extra extra = E
     PtyPair pty = ptyWithSettings(
         dir, "RecvDlmt=" + QString::fromUtf8(load.delimiter).toLocal8Bit() + "\r\n");
 
-    LinuxSerialDevice device;
-    SteadyTicks ticks;
-    QuietPrompts prompts;
-    NullSound sound;
-    AppContext context({device,
-                        ticks,
-                        prompts,
-                        sound,
-                        {dir.filePath(QStringLiteral("norvale-term")), std::nullopt}});
+    Terminal terminal(dir);
+    AppContext& context = terminal.context;
     // The settings file is written in code page 932, as the terminal reads it.
     context.settings.link.recvDlmt = QString::fromUtf8(load.delimiter);
-    TfrmMain window(context);
-    window.show();
+    TfrmMain& window = terminal.show();
     context.settings.link.recvDlmt = QString::fromUtf8(load.delimiter);
     const QString capturePath = dir.filePath(QStringLiteral("flood.log"));
     if (extra == Extra::Capture && window.startCapture(capturePath)) std::exit(1);
@@ -306,17 +329,9 @@ struct LoneResult {
 LoneResult lone(double seconds, double framesPerSecond) {
     QTemporaryDir dir;
     PtyPair pty = ptyWithSettings(dir);
-    LinuxSerialDevice device;
-    SteadyTicks ticks;
-    QuietPrompts prompts;
-    NullSound sound;
-    AppContext context({device,
-                        ticks,
-                        prompts,
-                        sound,
-                        {dir.filePath(QStringLiteral("norvale-term")), std::nullopt}});
-    TfrmMain window(context);
-    window.show();
+    Terminal terminal(dir);
+    AppContext& context = terminal.context;
+    TfrmMain& window = terminal.show();
     context.port.open();
     PaintWatch paints;
     window.memoRecv->viewport()->installEventFilter(&paints);
@@ -421,20 +436,9 @@ bool floodThroughSer2net(std::uint64_t total) {
     ini.write("[COMPORT]\r\nPortName=" + server.portName().toLatin1() + "\r\nBaudRate=115200\r\n");
     ini.close();
     const Load load = keyFrames();
-    DispatchingSerialDevice device;
-    SteadyTicks ticks;
-    device.network().setWait([&ticks](const std::function<bool()>& done, std::uint32_t ms) {
-        return pumpUntil(done, ticks, ms);
-    });
-    QuietPrompts prompts;
-    NullSound sound;
-    AppContext context({device,
-                        ticks,
-                        prompts,
-                        sound,
-                        {dir.filePath(QStringLiteral("norvale-term")), std::nullopt}});
-    TfrmMain window(context);
-    window.show();
+    Terminal terminal(dir);
+    AppContext& context = terminal.context;
+    TfrmMain& window = terminal.show();
     if (!context.port.open()) {
         std::printf("net      could not open %s\n", qPrintable(server.portName()));
         return false;
