@@ -1094,11 +1094,17 @@ void TfrmMain::flushSoon() {
     if (tmFlush->isActive()) return;
     if (m_pendingLines.isEmpty() && !m_pendingLineCount) return;
     // A quiet line shows its unit at once. Appends within a frame of the last insertion are
-    // gathered; once gathering was needed, the line is busy and gathers for three frames, so that
-    // a flood costs one insertion and one repaint per three frames (painting is most of what a
-    // flood costs). Gaps of three frames end it.
-    const qint64 since = m_lastInsert.isValid() ? m_lastInsert.elapsed() : kBusyFlushMs;
-    const int window = m_busy ? kBusyFlushMs : kFlushFrameMs;
+    // gathered; once gathering was needed, the line is busy and gathers for two frames, so that
+    // a stream costs one insertion and one repaint per two frames. While every flush replaces
+    // what the monitor shows, the lines fly past unread and it gathers for four. A gap of the
+    // window ends it.
+    const qint64 since = m_lastInsert.isValid() ? m_lastInsert.elapsed() : kFloodFlushMs;
+    int window = kFlushFrameMs;
+    if (m_busy) {
+        const int shown =
+            memoRecv->viewport()->height() / std::max(1, memoRecv->fontMetrics().lineSpacing());
+        window = m_lastFlushLines > shown ? kFloodFlushMs : kBusyFlushMs;
+    }
     if (since >= window) {
         flush();
         return;
@@ -1138,6 +1144,7 @@ void TfrmMain::flush() {
         }
         if (block.isValid() && block.userData() != nullptr) block.setUserData(nullptr);
         m_pendingUnits.clear();
+        m_lastFlushLines = static_cast<int>(m_pendingLines.size());
         m_probe.lines += static_cast<std::uint64_t>(m_pendingLines.size());
         m_pendingLines.clear();
         // Follow new lines only when the user was already at the end.

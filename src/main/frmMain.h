@@ -131,7 +131,10 @@ public:
     // Appends closer together than this are batched into one insertion.
     static constexpr int kFlushFrameMs = 16;
     // ...and this, while the line is busy.
-    static constexpr int kBusyFlushMs = 50;
+    static constexpr int kBusyFlushMs = 33;
+    // ...and this, while each flush brings more lines than the monitor shows: a flood that
+    // cannot be read, where painting is most of the cost.
+    static constexpr int kFloodFlushMs = 66;
 
     void portPanelRefresh();
     void showModuleIds();
@@ -259,6 +262,7 @@ private:
     std::optional<int> m_pendingLineCount;
     QElapsedTimer m_lastInsert;  // since the last flush that inserted lines
     bool m_busy = false;         // the last flush was a gathered one
+    int m_lastFlushLines = 0;    // how many lines the last flush inserted
     MonitorProbe m_probe;
     std::uint32_t m_clockChangedAt = 0;
     FontChooser m_chooseFont;
