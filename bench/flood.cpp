@@ -201,6 +201,16 @@ struct Terminal {
     std::optional<TfrmMain> window;
 };
 
+// The settings file in dir that points the terminal at portName; ends the bench when it
+// cannot be written.
+void writeSettings(const QTemporaryDir& dir, const QByteArray& portName,
+                   const QByteArray& moreComPort = {}) {
+    QFile ini(dir.filePath(QStringLiteral("norvale-term.ini")));
+    if (!ini.open(QIODevice::WriteOnly) ||
+        ini.write("[COMPORT]\r\nPortName=" + portName + "\r\n" + moreComPort) < 0)
+        std::exit(1);
+}
+
 // A pty and a settings file in dir that points the terminal at it; ends the bench when
 // either cannot be made.
 PtyPair ptyWithSettings(const QTemporaryDir& dir, const QByteArray& moreComPort = {}) {
@@ -210,10 +220,7 @@ PtyPair ptyWithSettings(const QTemporaryDir& dir, const QByteArray& moreComPort 
         std::fprintf(stderr, "flood: %s\n", error.c_str());
         std::exit(1);
     }
-    QFile ini(dir.filePath(QStringLiteral("norvale-term.ini")));
-    if (!ini.open(QIODevice::WriteOnly)) std::exit(1);
-    ini.write("[COMPORT]\r\nPortName=" + QByteArray::fromStdString(pty->slavePath()) + "\r\n" +
-              moreComPort);
+    writeSettings(dir, QByteArray::fromStdString(pty->slavePath()), moreComPort);
     return std::move(*pty);
 }
 
@@ -225,9 +232,9 @@ Result flood(const Load& load, std::uint64_t total, double rate, Extra extra = E
 
     Terminal terminal(dir);
     AppContext& context = terminal.context;
-    // The settings file is written in code page 932, as the terminal reads it.
-    context.settings.link.recvDlmt = QString::fromUtf8(load.delimiter);
     TfrmMain& window = terminal.show();
+    // The file's delimiter is not in code page 932, as the terminal reads it: set it here,
+    // before the port is opened again below.
     context.settings.link.recvDlmt = QString::fromUtf8(load.delimiter);
     const QString capturePath = dir.filePath(QStringLiteral("flood.log"));
     if (extra == Extra::Capture && window.startCapture(capturePath)) std::exit(1);
@@ -431,10 +438,7 @@ bool floodThroughSer2net(std::uint64_t total) {
         return Ser2netServer::program().isEmpty();
     }
     QTemporaryDir dir;
-    QFile ini(dir.filePath(QStringLiteral("norvale-term.ini")));
-    if (!ini.open(QIODevice::WriteOnly)) return false;
-    ini.write("[COMPORT]\r\nPortName=" + server.portName().toLatin1() + "\r\nBaudRate=115200\r\n");
-    ini.close();
+    writeSettings(dir, server.portName().toLatin1(), "BaudRate=115200\r\n");
     const Load load = keyFrames();
     Terminal terminal(dir);
     AppContext& context = terminal.context;

@@ -132,21 +132,22 @@ SerialError resolveSerialNode(const std::string& devicePath, std::string* resolv
     return {};
 }
 
-bool hangupSeen(int fd) {
-    pollfd entry{fd, POLLIN, 0};
-    int ready = 0;
-    do {
-        ready = ::poll(&entry, 1, 0);
-    } while (ready < 0 && errno == EINTR);
-    if (ready < 0) return true;
-    return (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-}
-
 // What a tty answers once its device is gone: a hangup shows as EIO, an unplugged adapter
 // as ENODEV.
 bool isGoneErrno(int errnoValue) { return errnoValue == EIO || errnoValue == ENODEV; }
 
 }  // namespace
+
+bool hangupSeen(int fd, bool peerShutdown) {
+    const short rdhup = peerShutdown ? POLLRDHUP : 0;
+    pollfd entry{fd, static_cast<short>(POLLIN | rdhup), 0};
+    int ready = 0;
+    do {
+        ready = ::poll(&entry, 1, 0);
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0) return true;
+    return (entry.revents & (POLLHUP | POLLERR | POLLNVAL | rdhup)) != 0;
+}
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
     if (this != &other) reset(other.release());

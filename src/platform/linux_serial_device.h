@@ -32,6 +32,10 @@ private:
     int m_fd = -1;
 };
 
+// Whether fd's far end is gone (hangup, error), asked without waiting; a failing poll counts
+// as gone. A socket also asks for the peer's shutdown (POLLRDHUP).
+[[nodiscard]] bool hangupSeen(int fd, bool peerShutdown = false);
+
 // Maps the errno of a failed step to the kind the user is told about; the message names
 // the step and the target and keeps strerror's text, e.g. "open /dev/ttyS9: No such file
 // or directory".

@@ -45,17 +45,6 @@ bool connectionGone(int errnoValue) {
            errnoValue == ECONNABORTED;
 }
 
-// The peer closed or reset the connection, with nothing left to read before it.
-bool hungUp(int fd) {
-    pollfd entry{fd, POLLIN | POLLRDHUP, 0};
-    int ready = 0;
-    do {
-        ready = ::poll(&entry, 1, 0);
-    } while (ready < 0 && errno == EINTR);
-    if (ready < 0) return true;
-    return (entry.revents & (POLLHUP | POLLERR | POLLNVAL | POLLRDHUP)) != 0;
-}
-
 struct AddressesDeleter {
     void operator()(addrinfo* list) const {
         if (list) ::freeaddrinfo(list);
@@ -388,7 +377,8 @@ SerialStatus NetworkSerialDevice::status() {
     }
     result.waiting = static_cast<int>(m_early.size()) + raw;
     // The bytes sent before a hangup are read first; the hangup counts once they are.
-    if (result.waiting == 0 && hungUp(m_socket.get())) m_vanished = true;
+    // The peer closed or reset the connection, with nothing left to read before it.
+    if (result.waiting == 0 && hangupSeen(m_socket.get(), true)) m_vanished = true;
     if (m_telnet && m_codec.takeLineFault()) result.error = true;
     if (m_vanished) {
         result.error = true;
