@@ -121,9 +121,14 @@ int runProgram(int argc, char** argv, const ProgramSeams& seams) {
                          [&frmMain] { frmMain.setEngineeringMode(); });
         QObject::connect(&frmMain, &TfrmMain::closed, &app, &QApplication::quit);
         TerminationSignals signalWatcher;
-        // A termination signal closes the window as Quit does, even from inside a wait.
+        // A termination signal closes the window as Quit does, even from inside a wait, but
+        // without a box. A close already under way may be waiting on Quit's box about the
+        // settings: leaving every event loop, that box's too, ends the program all the same.
         QObject::connect(&signalWatcher, &TerminationSignals::terminationRequested, &frmMain,
-                         [&frmMain](int) { frmMain.close(); });
+                         [&frmMain](int) {
+                             frmMain.closeUnattended();
+                             QApplication::exit(0);
+                         });
         frmMain.show();
         if (seams.started) seams.started(frmMain);
         return QApplication::exec();

@@ -42,6 +42,7 @@
 #include "main/module_model.h"
 #include "main/monitor_file.h"
 #include "main/qt_monitor_text.h"
+#include "platform/network_port_name.h"
 #include "platform/ticks.h"
 #include "rem/frmRem.h"
 #include "survey/frmSurvey.h"
@@ -165,11 +166,13 @@ void TfrmMain::buildMenus() {
     mmInspector->setCheckable(true);
     named(mmFile->addSeparator(), QStringLiteral("N3"));
     mmQuit = named(mmFile->addAction(QStringLiteral("終了 (&Quit)")), QStringLiteral("mmQuit"));
-    connect(mmOpen, &QAction::triggered, this, &TfrmMain::mmOpenClick);
-    connect(mmSave, &QAction::triggered, this, &TfrmMain::mmSaveClick);
-    connect(mmCapture, &QAction::triggered, this, &TfrmMain::mmCaptureClick);
-    connect(mmComPort, &QAction::triggered, this, &TfrmMain::mmComPortClick);
-    connect(mmQuit, &QAction::triggered, this, &TfrmMain::mmQuitClick);
+    // Queued, as every accessible action is: these open modal dialogs, and a tool that presses
+    // the entry waits on its answer, which would come only once the dialog closed.
+    connect(mmOpen, &QAction::triggered, this, &TfrmMain::mmOpenClick, Qt::QueuedConnection);
+    connect(mmSave, &QAction::triggered, this, &TfrmMain::mmSaveClick, Qt::QueuedConnection);
+    connect(mmCapture, &QAction::triggered, this, &TfrmMain::mmCaptureClick, Qt::QueuedConnection);
+    connect(mmComPort, &QAction::triggered, this, &TfrmMain::mmComPortClick, Qt::QueuedConnection);
+    connect(mmQuit, &QAction::triggered, this, &TfrmMain::mmQuitClick, Qt::QueuedConnection);
     connect(mmInspector, &QAction::triggered, this,
             [this] { setInspectorShown(mmInspector->isChecked()); });
 
@@ -539,7 +542,7 @@ void TfrmMain::formCreate() {
     m_ctx.loadSettings();
     ckReconnect->setChecked(m_ctx.settings.link.reconnect);
     portPanelRefresh();
-    m_ctx.port.open();
+    openAtStart();
     memoRecv->clear();
     setInspectorShown(m_ctx.settings.link.inspector);
     cmbSend->clear();
@@ -572,6 +575,20 @@ void TfrmMain::formCreate() {
     edtProID->setVisible(false);
     showModuleIds();
     m_pipeline->resetOneShot();
+}
+
+void TfrmMain::openAtStart() {
+    const QString& name = m_ctx.settings.link.portName;
+    if (!parseNetworkPortName(name.toStdString())) {
+        m_ctx.port.open();
+        return;
+    }
+    // A network port may take seconds to answer: the window shows first, saying so, and the
+    // open runs from the event loop right after.
+    sBarPanel0->setText(name + QStringLiteral(":CONNECTING"));
+    QTimer::singleShot(0, this, [this] {
+        if (!m_closed && !m_ctx.port.isOpen() && !m_ctx.port.isWaiting()) m_ctx.port.open();
+    });
 }
 
 void TfrmMain::setEngineeringMode() {
@@ -653,6 +670,11 @@ void TfrmMain::tmClockTimer() {
 
 void TfrmMain::mmQuitClick() { close(); }
 
+void TfrmMain::closeUnattended() {
+    m_unattended = true;
+    close();
+}
+
 void TfrmMain::mmComPortClick() {
     runHandler(m_ctx.platform.prompts, [this] {
         m_ctx.port.close();
@@ -713,10 +735,12 @@ void TfrmMain::formClose() {
         // The window is going: say it where the user can still read it.
         std::fprintf(stderr, "norvale-term: the settings could not be saved to %s\n",
                      qPrintable(m_ctx.settingsPath));
-        m_ctx.platform.prompts.message(
-            AppContext::kAppTitle,
-            QStringLiteral("設定を保存できませんでした。 (The settings could not be saved.)"),
-            Prompts::Icon::Warning, m_ctx.settingsPath);
+        // A box nobody may see would hold a logout or a kill; standard error has said it.
+        if (!m_unattended)
+            m_ctx.platform.prompts.message(
+                AppContext::kAppTitle,
+                QStringLiteral("設定を保存できませんでした。 (The settings could not be saved.)"),
+                Prompts::Icon::Warning, m_ctx.settingsPath);
     }
     m_ctx.port.close();
     tmClock->stop();

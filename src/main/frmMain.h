@@ -50,6 +50,9 @@ public:
     // Handlers, public so that the other windows and the tests reach them as the menus do.
     void tmClockTimer();
     void mmQuitClick();
+    // Closes as Quit does, for a termination signal: nobody may be at the desk, so a failed
+    // settings save is told on standard error only, without a box.
+    void closeUnattended();
     void mmComPortClick();
     void btnComOpenClick();
     void sBarDblClick();
@@ -222,6 +225,7 @@ private:
     void formClose();
     void showConnection(bool open);
     void openPortIfClosed();
+    void openAtStart();
     void sendCommand(std::uint8_t msgId, const QByteArray& payload);
     void takeIdEntries();
     void idKeyPress(QLineEdit* box, QChar key);
@@ -244,6 +248,7 @@ private:
     bool m_connectedShown = false;
     bool m_engineering = false;
     bool m_closed = false;
+    bool m_unattended = false;  // closing for a termination signal
     bool m_srcIdFollow = false;
     int m_modelRow = 0;
     // Bytes 9..12 of the last complete frame: the "Dst. Device ID" the peer command goes to.

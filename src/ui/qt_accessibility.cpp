@@ -27,6 +27,18 @@ const ExtraActions* extraActionsOf(const QWidget* widget) {
     return nullptr;
 }
 
+// Runs what an action does from the event loop, once the tool's call has been answered: a tool
+// waits on that answer, and a handler that opens anything modal would hold it until that closed.
+// Nothing runs if the widget is gone by then, or has been disabled meanwhile.
+void runSoon(QWidget* widget, std::function<void()> handler) {
+    QMetaObject::invokeMethod(
+        widget,
+        [widget, run = std::move(handler)] {
+            if (widget->isEnabled()) run();
+        },
+        Qt::QueuedConnection);
+}
+
 // One accessible action list over a widget: its own gestures first, then the extra ones.
 class ActionsOf {
 public:
@@ -48,18 +60,18 @@ public:
         if (!m_widget->isEnabled()) return true;  // known, but a disabled control does nothing
         if (auto* panel = qobject_cast<ClickPanel*>(m_widget)) {
             if (name == QAccessibleActionInterface::pressAction() && panel->actsOnClick()) {
-                Q_EMIT panel->clicked();
+                runSoon(panel, [panel] { Q_EMIT panel->clicked(); });
                 return true;
             }
             if (name == kDoubleClickAction && panel->actsOnDoubleClick()) {
-                Q_EMIT panel->doubleClicked();
+                runSoon(panel, [panel] { Q_EMIT panel->doubleClicked(); });
                 return true;
             }
         }
         if (const ExtraActions* extra = extraActionsOf(m_widget)) {
             for (const auto& [actionName, handler] : extra->actions) {
                 if (actionName != name) continue;
-                handler();
+                runSoon(m_widget, handler);
                 return true;
             }
         }
@@ -128,7 +140,8 @@ QString withoutMnemonic(QString text) {
 
 // Push buttons: "Press", and for a check-able one "Toggle" too, click the button, so the
 // handler that a click runs runs here too, and the caption and all it drives follow. Qt's own
-// toggle action would only flip the state.
+// toggle action would only flip the state. The click comes from the event loop right after the
+// call, as for every action here; so does the menu.
 class PushButton final : public QAccessibleWidget {
 public:
     explicit PushButton(QPushButton* b) : QAccessibleWidget(b, QAccessible::Button) {}
@@ -160,12 +173,12 @@ public:
     }
     void doAction(const QString& name) override {
         if (!button()->isEnabled()) return;
-        if (name == QAccessibleActionInterface::showMenuAction() && button()->menu() != nullptr) {
-            button()->showMenu();
+        QPushButton* b = button();
+        if (name == QAccessibleActionInterface::showMenuAction() && b->menu() != nullptr) {
+            runSoon(b, [b] { b->showMenu(); });
         } else if (name == QAccessibleActionInterface::pressAction() ||
-                   (name == QAccessibleActionInterface::toggleAction() &&
-                    button()->isCheckable())) {
-            button()->click();
+                   (name == QAccessibleActionInterface::toggleAction() && b->isCheckable())) {
+            runSoon(b, [b] { b->click(); });
         } else {
             QAccessibleWidget::doAction(name);
         }

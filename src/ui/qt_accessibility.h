@@ -9,6 +9,8 @@
 //   click runs: check-able push buttons click (Qt would only toggle them, and nothing that
 //   listens to clicks would hear it), click panels offer "Press" and "Double-click" for the
 //   gestures they answer, and any widget can be given actions of its own.
+// - Every action answers the tool at once and runs its handler from the event loop right after:
+//   a screen reader waits on that answer, and a handler may open a modal dialog.
 
 #include <QString>
 #include <functional>
@@ -21,5 +23,6 @@ inline const QString kDoubleClickAction = QStringLiteral("Double-click");
 // Once per process, before the windows are shown.
 void installAccessibility();
 
-// An accessible action of widget that runs handler; widget owns it.
+// An accessible action of widget that runs handler, from the event loop after the tool's call;
+// widget owns it.
 void addAccessibleAction(QWidget* widget, const QString& name, std::function<void()> handler);

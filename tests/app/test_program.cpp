@@ -2,7 +2,9 @@
 // The real program as a process: a second start hands over to the first and nobody else can
 // pose as the first; termination signals close it as Quit does, also in the middle of a port
 // search, and end it even when its window hangs.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -20,6 +22,7 @@
 #include <csignal>
 
 #include "com/app_context.h"
+#include "platform/linux_serial_device.h"
 #include "platform/pty_pair.h"
 #include "platform/single_instance.h"
 #include "platform/termination_signals.h"
@@ -352,6 +355,93 @@ TEST_F(ProgramTest, AHungWindowStillEndsOnTermination) {
     }
 }
 
+// With a settings file that cannot be written, a termination signal still ends the program at
+// once and cleanly: standard error says why nothing was saved, no box waits for a user who may
+// not be there, and the file stays as it was. An interactive Quit shows its box, and a signal
+// that comes while it is up ends the program all the same.
+TEST_F(ProgramTest, TerminationSignalsEndItThoughTheSettingsCannotBeSaved) {
+    struct Row {
+        const char* name;
+        int signal;
+        bool quitFirst;  // the driver quits at start, with the desktop's message boxes
+    };
+    const Row rows[] = {
+        {"SIGTERM", SIGTERM, false},
+        {"SIGINT", SIGINT, false},
+        {"SIGHUP", SIGHUP, false},
+        {"SIGTERM while Quit's box is up", SIGTERM, true},
+    };
+    const QByteArray settings = "[COMPORT]\r\nPortName=/dev/norvale-absent\r\nBaudRate=57600\r\n";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString path = row.quitFirst ? drivenIni() : ini();
+        QFile::remove(path);
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(settings);
+        f.close();
+        ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0444), 0);
+        QProcess p;
+        p.setProcessEnvironment(env);
+        if (row.quitFirst) {
+            p.start(drivenExe(), {QStringLiteral("--desktop-prompts"), QStringLiteral("--quit"),
+                                  QStringLiteral("--print-shown")});
+            ASSERT_TRUE(p.waitForStarted(5000));
+            QByteArray line;
+            for (int i = 0; i < 20 && !line.startsWith("shown: QMessageBox"); ++i)
+                line = readLine(p);
+            ASSERT_TRUE(line.startsWith("shown: QMessageBox")) << "Quit shows its box";
+        } else {
+            p.start(exe());
+            ASSERT_TRUE(p.waitForStarted(5000));
+            ASSERT_TRUE(waitUntilListening(p));
+        }
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(static_cast<pid_t>(p.processId()), row.signal);
+        ASSERT_TRUE(p.waitForFinished(5000));
+        EXPECT_LT(clock.elapsed(), 1000);
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), 0);
+        EXPECT_TRUE(p.readAllStandardError().contains(
+            "norvale-term: the settings could not be saved to " + QFile::encodeName(path)));
+        QFile saved(path);
+        ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+        EXPECT_EQ(saved.readAll(), settings);
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0444U);
+    }
+}
+
+// A network port whose server never answers (the kernel completes the connection, nobody reads
+// or writes): the window is on the screen at once, and the open goes on after it.
+TEST_F(ProgramTest, TheWindowShowsBeforeASlowNetworkOpen) {
+    const UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof at;
+    ASSERT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    ASSERT_EQ(::listen(listener.get(), 4), 0);
+    ASSERT_EQ(::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&at), &length), 0);
+    QFile f(drivenIni());
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write("[COMPORT]\r\nPortName=rfc2217://127.0.0.1:" + QByteArray::number(ntohs(at.sin_port)) +
+            "\r\n");
+    f.close();
+    QProcess p;
+    p.setReadChannel(QProcess::StandardOutput);
+    startProgram(p, drivenExe(), {QStringLiteral("--print-shown")});
+    const QByteArray line = readLine(p);
+    ASSERT_TRUE(line.startsWith("shown: TfrmMain ")) << line.constData();
+    EXPECT_LT(line.mid(16).toInt(), 500) << "ms from the start to the window on the screen";
+    pollfd pending{listener.get(), POLLIN, 0};
+    EXPECT_EQ(::poll(&pending, 1, 5000), 1) << "the open never connected";
+    p.kill();
+    EXPECT_TRUE(p.waitForFinished(5000));
+}
+
 // A second start with --engineering hands over to the running terminal, which switches to the
 // mode; the second process ends at once.
 TEST_F(ProgramTest, SecondStartWithEngineeringSwitchesTheRunningOne) {
@@ -396,7 +486,7 @@ TEST_F(ProgramTest, CaptureFromTheCommandLine) {
     ASSERT_TRUE(refused.waitForFinished(5000));
     EXPECT_EQ(refused.exitCode(), 0);
     EXPECT_TRUE(refused.readAllStandardError().contains("the capture could not start: " +
-                                                         QFile::encodeName(dir.path())));
+                                                        QFile::encodeName(dir.path())));
 
     const QString log = dir.filePath(QStringLiteral("cli.log"));
     QProcess p;

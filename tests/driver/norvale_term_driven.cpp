@@ -6,12 +6,19 @@
 // and execs `sleep 30` and prints "child PID"; with --hang-ui it prints "hanging" and then
 // blocks the UI thread for a minute; with --slow-listen it waits 300 ms between looking for a
 // running instance and listening; with --print-title it prints "title: TEXT" at start and at
-// every change of the main window's title.
+// every change of the main window's title; with --print-shown it prints "shown: CLASS MS" when a
+// window first becomes visible on the screen, MS counted from the start of main(); with
+// --desktop-prompts the desktop's message boxes are used instead; with --quit it quits at once,
+// as the menu's Quit.
 #include <unistd.h>
 
+#include <QApplication>
 #include <QPushButton>
+#include <QSet>
 #include <QThread>
 #include <QTimer>
+#include <QWindow>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -68,6 +75,38 @@ void spawnChild() {
     std::fflush(stdout);
 }
 
+// Prints each top-level window once, as soon as it is exposed: mapped on a display, shown on the
+// offscreen platform.
+class ShownPrinter final : public QObject {
+public:
+    explicit ShownPrinter(std::chrono::steady_clock::time_point start, QObject* parent)
+        : QObject(parent), m_start(start) {}
+
+    void printIfExposed(QWidget* w) {
+        if (w->windowHandle() == nullptr || !w->windowHandle()->isExposed() || m_seen.contains(w))
+            return;
+        m_seen.insert(w);
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - m_start);
+        std::printf("shown: %s %lld\n", w->metaObject()->className(),
+                    static_cast<long long>(ms.count()));
+        std::fflush(stdout);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        // The window knows itself exposed before the event reaches it.
+        if (event->type() == QEvent::Expose && qobject_cast<QWindow*>(watched) != nullptr) {
+            for (QWidget* w : QApplication::topLevelWidgets()) printIfExposed(w);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::chrono::steady_clock::time_point m_start;
+    QSet<QWidget*> m_seen;
+};
+
 void hangUi() {
     std::printf("hanging\n");
     std::fflush(stdout);
@@ -77,6 +116,7 @@ void hangUi() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const auto start = std::chrono::steady_clock::now();
     NamedPorts ports;
     AnsweringPrompts prompts;
     bool search = false;
@@ -84,6 +124,9 @@ int main(int argc, char** argv) {
     bool hang = false;
     bool slowListen = false;
     bool printTitle = false;
+    bool printShown = false;
+    bool desktopPrompts = false;
+    bool quit = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--search") == 0)
             search = true;
@@ -95,13 +138,24 @@ int main(int argc, char** argv) {
             slowListen = true;
         else if (std::strcmp(argv[i], "--print-title") == 0)
             printTitle = true;
+        else if (std::strcmp(argv[i], "--print-shown") == 0)
+            printShown = true;
+        else if (std::strcmp(argv[i], "--desktop-prompts") == 0)
+            desktopPrompts = true;
+        else if (std::strcmp(argv[i], "--quit") == 0)
+            quit = true;
         else
             ports.list.push_back({QString::fromLocal8Bit(argv[i]), {}, {}, false});
     }
     int qtArgc = 1;
-    ProgramSeams seams{&ports, &prompts, {}, {}};
+    ProgramSeams seams{&ports, desktopPrompts ? nullptr : &prompts, {}, {}};
     if (slowListen) seams.aboutToListen = [] { QThread::msleep(300); };
-    seams.started = [search, child, hang, printTitle](TfrmMain& window) {
+    seams.started = [=](TfrmMain& window) {
+        if (printShown) {
+            auto* printer = new ShownPrinter(start, &window);
+            qApp->installEventFilter(printer);
+            printer->printIfExposed(&window);
+        }
         if (printTitle) {
             const auto print = [](const QString& title) {
                 std::printf("title: %s\n", title.toUtf8().constData());
@@ -116,6 +170,7 @@ int main(int argc, char** argv) {
         }
         if (child) spawnChild();
         if (hang) QTimer::singleShot(0, &window, &hangUi);
+        if (quit) window.mmQuit->trigger();
     };
     return runProgram(qtArgc, argv, seams);
 }

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Every control that answers a click or a double-click does the same through its accessible
 // action, as screen readers and UI automation press it: each row runs the gesture on one fresh
-// set of windows and the action on another, and the two must leave the same state behind.
+// set of windows and the action on another, and the two must leave the same state behind once
+// the event loop has run; the action itself only answers, so that a modal handler cannot hold
+// the tool's call.
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
@@ -54,7 +56,11 @@ public:
             QAccessibleActionInterface* actions = iface ? iface->actionInterface() : nullptr;
             if (actions == nullptr || !actions->actionNames().contains(c.action))
                 return QStringLiteral("no action ") + c.action;
+            const QString before = c.observe(*this);
             actions->doAction(c.action);
+            // The tool is answered first; the handler runs from the loop below.
+            EXPECT_EQ(c.observe(*this).toStdString(), before.toStdString()) << c.what;
+            EXPECT_EQ(dialogs, 0) << c.what;
         } else if (c.gesture == Gesture::Click) {
             QTest::mouseClick(control, Qt::LeftButton);
         } else {
