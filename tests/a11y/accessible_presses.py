@@ -12,7 +12,7 @@ import time
 import gi
 
 gi.require_version("Atspi", "2.0")
-from gi.repository import Atspi  # noqa: E402
+from gi.repository import Atspi, GLib  # noqa: E402
 import pyatspi  # noqa: E402
 
 ANSWER_WITHIN = 0.5  # seconds, for every press
@@ -32,7 +32,7 @@ def eventually(what, probe):
     while time.monotonic() < until:
         try:
             found = probe()
-        except gi.repository.GLib.Error:
+        except GLib.Error:
             found = None  # an object that went away while we looked
         if found:
             return found
@@ -43,7 +43,7 @@ def eventually(what, probe):
 def children(acc):
     try:
         return [acc.getChildAtIndex(i) for i in range(acc.childCount)]
-    except gi.repository.GLib.Error:
+    except GLib.Error:
         return []
 
 
@@ -71,7 +71,10 @@ def press(acc, action, what):
     if action.lower() not in lowered:
         fail(f"{what} offers {names}, not {action}")
     start = time.monotonic()
-    answered = actions.doAction(lowered.index(action.lower()))
+    try:
+        answered = actions.doAction(lowered.index(action.lower()))
+    except GLib.Error as e:
+        fail(f"{what}: {action} got no answer within {time.monotonic() - start:.1f} s ({e.message})")
     took = time.monotonic() - start
     print(f"{what}: {action} answered in {took * 1000:.0f} ms")
     if not answered or took > ANSWER_WITHIN:

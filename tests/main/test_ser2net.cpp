@@ -42,7 +42,9 @@ protected:
         dispatching = device.get();
         realDevice = std::move(device);
         start();
-        ASSERT_TRUE(context->port.isOpen()) << window->sBarPanel0->text().toStdString();
+        // A network port opens from the event loop, once the window could show.
+        EXPECT_EQ(status(), server.portName() + ":CONNECTING");
+        ASSERT_TRUE(waitFor([this] { return context->port.isOpen(); })) << status().toStdString();
     }
     void TearDown() override {
         // The terminal goes before its server, as a user closes it.
