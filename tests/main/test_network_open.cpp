@@ -102,7 +102,9 @@ TEST_F(NetworkOpenTest, APendingOpenEndsAtOnceWhateverEndsIt) {
         EXPECT_EQ(server.receivedBy(*endedAt), server.received().size())
             << "nothing is sent after the end";
         EXPECT_EQ(context->port.isOpen(), c.openAfter) << window->sBarPanel0->text().toStdString();
-        if (c.openAfter) EXPECT_EQ(window->sBarPanel0->text(), pty + ":OK");
+        if (c.openAfter) {
+            EXPECT_EQ(window->sBarPanel0->text(), pty + ":OK");
+        }
         EXPECT_TRUE(prompts.shown.empty()) << prompts.shown.front().text.toStdString() << " "
                                            << prompts.shown.front().detail.toStdString();
         prompts.shown.clear();

@@ -287,7 +287,9 @@ TEST(NetworkSerialDevice, ADeadFarMachineIsNoticedWhetherDataWaitsOrNot) {
     EXPECT_TRUE(noticed[0]) << "an idle line";
     EXPECT_TRUE(noticed[1]) << "a frame in flight";
     for (const auto& n : noticed) {
-        if (n) EXPECT_GT(*n, NetworkSerialDevice::kDeadPeerTime - 3s) << "not for another cause";
+        if (n) {
+            EXPECT_GT(*n, NetworkSerialDevice::kDeadPeerTime - 3s) << "not for another cause";
+        }
     }
 }
 
