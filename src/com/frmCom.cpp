@@ -323,8 +323,17 @@ void TfrmCom::btnOKClick() {
 
         link = taken;
         m_ctx.port.setReportOpenFailure(true);
-        if (m_ctx.port.open()) {
+        // A network port's open waits with the dialog alive; only Cancel (which gives it up)
+        // may be pressed meanwhile.
+        setSearching(true);
+        const bool opened = m_ctx.port.open();
+        setSearching(false);
+        if (opened) {
             accept();
+            return;
+        }
+        if (m_ctx.port.lastOpenGivenUp()) {
+            link = before;
             return;
         }
         // The user has seen why; show the settings that are still in force.
@@ -336,6 +345,8 @@ void TfrmCom::btnOKClick() {
 void TfrmCom::btnCancelClick() { reject(); }
 
 void TfrmCom::reject() {
+    // An OK's open still waiting for a network port is given up at once.
+    if (m_ctx.port.isOpening() && !m_search) m_ctx.port.close();
     // A search runs to its end and reports what it found; the Cancel takes effect after it.
     if (m_search) {
         m_rejectWhenSearchEnds = true;

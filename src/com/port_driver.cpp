@@ -52,10 +52,27 @@ PortDriver::~PortDriver() {
     m_device.close();
 }
 
+std::optional<SerialError> PortDriver::openDevice(const std::string& path) {
+    const std::uint64_t mine = ++m_openNumber;
+    m_opening = true;
+    SerialError err = m_device.open(path, lineParamsFor(m_link));
+    if (mine != m_openNumber) return std::nullopt;
+    m_opening = false;
+    return err;
+}
+
 bool PortDriver::open() {
     close();
+    m_lastOpenGivenUp = false;
     const std::string path = devicePathFor(m_link.portName);
-    const SerialError err = m_device.open(path, lineParamsFor(m_link));
+    const std::optional<SerialError> result = openDevice(path);
+    // Given up (a close, a newer open, the program ending): whatever gave it up has shown
+    // the port's state already.
+    if (!result) {
+        m_lastOpenGivenUp = true;
+        return false;
+    }
+    const SerialError& err = *result;
     if (err) {
         if (m_state.reportOpenFailure) {
             QString detail = QString::fromStdString(err.message);
@@ -95,6 +112,12 @@ void PortDriver::startReceiving() {
 }
 
 void PortDriver::close() {
+    if (m_opening) {
+        m_opening = false;
+        ++m_openNumber;
+        m_device.close();
+        if (!m_waiting) Q_EMIT statusChanged(m_link.portName + QStringLiteral(":OFF"));
+    }
     if (m_state.open) closeOpenPort();
     // Also a wait that began while the thread was ending above.
     if (m_waiting) {
@@ -294,18 +317,14 @@ std::optional<std::string> PortDriver::returnedDevicePath() const {
 }
 
 void PortDriver::tryReconnect() {
-    if (!m_waiting) return;
+    // A network port's open waits with the UI alive: the next look comes meanwhile.
+    if (!m_waiting || m_opening) return;
     const std::optional<std::string> path = returnedDevicePath();
     if (!path) return;
     // Still away, or not yet ready for us (its permissions follow a moment after the device):
     // the next look tries again, quietly.
-    if (m_device.open(*path, lineParamsFor(m_link))) return;
-    // A network port's open waits with the UI alive, and the user may have given the wait up
-    // meanwhile.
-    if (!m_waiting) {
-        m_device.close();
-        return;
-    }
+    const std::optional<SerialError> err = openDevice(*path);
+    if (!err || *err) return;
     endWait();
     startReceiving();
     Q_EMIT reconnected();

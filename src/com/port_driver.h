@@ -4,18 +4,17 @@
 // thread that paces polls. Every member runs on the UI thread; the receive thread only asks
 // the UI thread to run poll() and waits for it.
 
-#include "com/link_settings.h"
-#include "platform/port_candidates.h"
-#include "platform/serial_device.h"
-
 #include <QObject>
 #include <QTimer>
-
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "com/link_settings.h"
+#include "platform/port_candidates.h"
+#include "platform/serial_device.h"
 
 class Prompts;
 class ReceiveHandler;
@@ -33,15 +32,19 @@ struct PortState {
 class PortDriver final : public QObject {
     Q_OBJECT
 public:
-    PortDriver(const LinkSettings& link, SerialDevice& device, const Ticks& ticks,
-               Prompts& prompts, QString appTitle);
+    PortDriver(const LinkSettings& link, SerialDevice& device, const Ticks& ticks, Prompts& prompts,
+               QString appTitle);
     ~PortDriver() override;
     PortDriver(const PortDriver&) = delete;
     PortDriver& operator=(const PortDriver&) = delete;
 
+    // An open still waiting (a network port's connect) is given up by close() and by a newer
+    // open; it then returns false without a word, and lastOpenGivenUp() says so.
     bool open();
-    // Also ends a wait for a vanished device.
+    // Also ends a wait for a vanished device, and gives up an open still waiting.
     void close();
+    [[nodiscard]] bool isOpening() const { return m_opening; }
+    [[nodiscard]] bool lastOpenGivenUp() const { return m_lastOpenGivenUp; }
     // True when the whole block went to the device. A block that cannot go out whole is a
     // line error: the user is told once and the port stops.
     bool write(const std::uint8_t* data, std::size_t n);
@@ -93,6 +96,9 @@ private:
     void startWaiting();
     void endWait();
     void tryReconnect();
+    // Runs the device's open as one that a close or a newer open may give up; nothing when
+    // it was given up.
+    std::optional<SerialError> openDevice(const std::string& path);
     // Where the vanished device can be opened again; nothing while it is away or while another
     // device stands in its place.
     [[nodiscard]] std::optional<std::string> returnedDevicePath() const;
@@ -117,4 +123,8 @@ private:
     bool m_vanishSeen = false;
     bool m_waiting = false;
     QTimer m_reconnectTimer;
+    bool m_opening = false;
+    bool m_lastOpenGivenUp = false;
+    // Counts the opens begun and given up: an open whose number moved on was given up.
+    std::uint64_t m_openNumber = 0;
 };

@@ -693,8 +693,9 @@ void TfrmMain::setPortCandidates(const PortCandidates* candidates) {
 }
 
 void TfrmMain::btnComOpenClick() {
-    // A wait for a vanished device is the port still wanted: the click gives it up.
-    if (m_ctx.port.isOpen() || m_ctx.port.isWaiting()) {
+    // A wait for a vanished device, or for a network port's answer, is the port still
+    // wanted: the click gives it up.
+    if (m_ctx.port.isOpen() || m_ctx.port.isWaiting() || m_ctx.port.isOpening()) {
         m_ctx.port.close();
     } else {
         m_ctx.port.open();

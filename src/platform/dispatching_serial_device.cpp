@@ -4,8 +4,9 @@
 #include "platform/network_port_name.h"
 
 SerialError DispatchingSerialDevice::open(const std::string& devicePath, const LineParams& params) {
-    // A connection still being made (its wait keeps the UI answering) finishes first.
-    if (m_network.connecting()) return m_network.open(devicePath, params);
+    // A connection still being made (its wait keeps the UI answering) is given up: the new
+    // request is the one the user wants now.
+    if (m_network.connecting()) m_network.close();
     SerialDevice* wanted = parseNetworkPortName(devicePath) ? static_cast<SerialDevice*>(&m_network)
                                                             : static_cast<SerialDevice*>(&m_local);
     // Only one port at a time, whichever kind it was.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "platform/network_serial_device.h"
 
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -69,17 +70,24 @@ struct Lookup {
 };
 
 void keepAlive(int fd) {
-    // Frames are small and wanted at once; and a kit whose machine drops off the network is
-    // noticed within half a minute rather than after TCP's two hours.
+    // Frames are small and wanted at once. A kit whose machine drops off the network is
+    // noticed within kDeadPeerTime rather than after TCP's two hours (idle: the keep-alive
+    // probes) or its quarter of an hour of retransmissions (a frame not acknowledged: the
+    // user timeout, which also ends the probes once that long passed without an answer).
     const int on = 1;
-    const int idle = 10;
-    const int interval = 5;
+    const int interval = 3;
     const int count = 3;
+    const int idle =
+        static_cast<int>(NetworkSerialDevice::kDeadPeerTime.count()) - interval * count;
+    const unsigned userTimeout = static_cast<unsigned>(
+        std::chrono::milliseconds(NetworkSerialDevice::kDeadPeerTime).count());
     static_cast<void>(::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on));
     static_cast<void>(::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on));
     static_cast<void>(::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle));
     static_cast<void>(::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval));
     static_cast<void>(::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count));
+    static_cast<void>(
+        ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout));
 }
 
 // What a server wrote before it hung up, when it reads as a message (ser2net's "port in use").
@@ -103,10 +111,6 @@ std::string textOf(const Rfc2217Codec::Bytes& bytes) {
 NetworkSerialDevice::~NetworkSerialDevice() { close(); }
 
 SerialError NetworkSerialDevice::open(const std::string& name, const LineParams& params) {
-    if (m_connecting) {
-        return {SerialErrorKind::InUse, EALREADY,
-                "connect " + name + ": a connection is being made already"};
-    }
     close();
     const std::optional<NetworkPortName> parsed = parseNetworkPortName(name);
     if (!parsed) {
@@ -116,27 +120,39 @@ SerialError NetworkSerialDevice::open(const std::string& name, const LineParams&
     if (params.baud == 0) {
         return {SerialErrorKind::Other, EINVAL, "line settings for " + name + ": baud rate 0"};
     }
-    m_connecting = true;
-    m_giveUp = false;
-    struct Connecting {
-        bool& flag;
-        ~Connecting() { flag = false; }
-    } connecting{m_connecting};
+    // Held here too: a close meanwhile drops the device's hold, not this frame's.
+    const auto attempt = std::make_shared<Attempt>();
+    m_attempt = attempt;
+    struct Pending {
+        NetworkSerialDevice& device;
+        const std::shared_ptr<Attempt>& attempt;
+        ~Pending() {
+            if (device.m_attempt == attempt) device.m_attempt.reset();
+        }
+    } pending{*this, attempt};
+    const std::string endpoint = endpointText(*parsed);
+    const auto givenUp = [&] {
+        return SerialError{SerialErrorKind::Other, ECANCELED, "connect " + endpoint + ": given up"};
+    };
 
     const bool telnet = parsed->protocol == NetworkPortName::Protocol::Rfc2217;
-    const Clock::time_point deadline = Clock::now() + m_negotiationTimeout;
-    UniqueFd socket;
+    std::optional<Clock::time_point> deadline;
     std::optional<SerialError> turnedAway;
     int retries = 0;
     for (;;) {
-        if (SerialError bad = connectTo(*parsed, &socket)) return bad;
-        m_codec = {};
-        m_early.clear();
-        m_unsentReplies.clear();
+        SerialError bad = connectTo(*attempt, *parsed);
+        if (attempt->givenUp) return givenUp();
+        if (bad) return bad;
         if (!telnet) break;
-        SerialError bad = negotiate(socket.get(), *parsed, params, deadline);
+        // The negotiation's time counts from the first connection that stands; a retry
+        // shares it.
+        if (!deadline) deadline = Clock::now() + m_negotiationTimeout;
+        attempt->codec = {};
+        attempt->early.clear();
+        bad = negotiate(*attempt, *parsed, params, *deadline);
+        if (attempt->givenUp) return givenUp();
         if (!bad) break;
-        socket.reset();
+        attempt->socket.reset();
         // ser2net turns a new connection away while it still closes the last one on the same
         // port (a reopen right after a close): try again a few times. Not for long, since it
         // also hangs up at once when the device behind it cannot be opened.
@@ -147,23 +163,36 @@ SerialError NetworkSerialDevice::open(const std::string& name, const LineParams&
         }
         constexpr milliseconds kRetryPause{50};
         constexpr int kRetries = 5;
-        if (m_giveUp || ++retries > kRetries || left(deadline) <= kRetryPause) return bad;
-        pause(kRetryPause);
+        if (++retries > kRetries || left(*deadline) <= kRetryPause) return bad;
+        pause(*attempt, kRetryPause);
+        if (attempt->givenUp) return givenUp();
     }
     // Only now: until the line is set, nothing else may read or write the socket.
-    m_socket = std::move(socket);
+    m_socket = std::move(attempt->socket);
+    m_codec = std::move(attempt->codec);
+    m_early = std::move(attempt->early);
+    m_unsentReplies.clear();
     m_telnet = telnet;
     m_requested = params;
     m_vanished = false;
     return {};
 }
 
-SerialError NetworkSerialDevice::connectTo(const NetworkPortName& name, UniqueFd* socket) {
+void NetworkSerialDevice::giveUp(Attempt& attempt) {
+    attempt.givenUp = true;
+    if (!attempt.socket.valid()) return;
+    // The connection ends now, though the frame that waits on it may return only later:
+    // its descriptor is swapped for an inert one (so that its number is not handed out while
+    // that frame still holds it), which drops the socket and sends the server our FIN, or
+    // ends a connect still under way.
+    const UniqueFd inert(::open("/dev/null", O_RDWR | O_CLOEXEC));
+    if (!inert.valid() || ::dup2(inert.get(), attempt.socket.get()) < 0)
+        static_cast<void>(::shutdown(attempt.socket.get(), SHUT_RDWR));
+}
+
+SerialError NetworkSerialDevice::connectTo(Attempt& attempt, const NetworkPortName& name) {
     const std::string endpoint = endpointText(name);
     const Clock::time_point deadline = Clock::now() + m_connectTimeout;
-    const auto givenUp = [&] {
-        return SerialError{SerialErrorKind::Other, ECANCELED, "connect " + endpoint + ": given up"};
-    };
     const auto timedOut = [&] {
         return SerialError{
             SerialErrorKind::Other, ETIMEDOUT,
@@ -201,9 +230,9 @@ SerialError NetworkSerialDevice::connectTo(const NetworkPortName& name, UniqueFd
                     "look up " + name.host + ": " + e.what()};
         }
         while (!lookup->finished.load(std::memory_order_acquire)) {
-            if (m_giveUp) return givenUp();
+            if (attempt.givenUp) return {};
             if (left(deadline).count() == 0) return timedOut();
-            waitReady(lookup->signal.get(), false, left(deadline));
+            waitReady(attempt, lookup->signal.get(), false, left(deadline));
         }
         status = lookup->status;
         addresses.reset(std::exchange(lookup->result, nullptr));
@@ -214,39 +243,44 @@ SerialError NetworkSerialDevice::connectTo(const NetworkPortName& name, UniqueFd
 
     int lastErrno = EADDRNOTAVAIL;
     for (const addrinfo* at = addresses.get(); at; at = at->ai_next) {
-        UniqueFd fd(::socket(at->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-        if (!fd.valid()) {
+        // Held by the attempt from the start, so that giving it up ends the connect too.
+        attempt.socket.reset(
+            ::socket(at->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        const int fd = attempt.socket.get();
+        if (fd < 0) {
             lastErrno = errno;
             continue;
         }
         // Non-blocking: EINPROGRESS (or EINTR) means the connection goes on being made.
-        if (::connect(fd.get(), at->ai_addr, at->ai_addrlen) != 0) {
+        if (::connect(fd, at->ai_addr, at->ai_addrlen) != 0) {
             if (errno != EINPROGRESS && errno != EINTR) {
                 lastErrno = errno;
                 continue;
             }
-            if (!waitReady(fd.get(), true, left(deadline))) {
-                if (m_giveUp) return givenUp();
+            if (!waitReady(attempt, fd, true, left(deadline))) {
+                if (attempt.givenUp) return {};
                 return timedOut();
             }
             int error = 0;
             socklen_t length = sizeof error;
-            if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+            if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
             if (error != 0) {
                 lastErrno = error;
                 continue;
             }
         }
-        keepAlive(fd.get());
-        *socket = std::move(fd);
+        keepAlive(fd);
         return {};
     }
+    attempt.socket.reset();
     return serialErrorFromErrno(lastErrno, "connect", endpoint);
 }
 
-SerialError NetworkSerialDevice::negotiate(int fd, const NetworkPortName& name,
+SerialError NetworkSerialDevice::negotiate(Attempt& attempt, const NetworkPortName& name,
                                            const LineParams& params, Clock::time_point deadline) {
     const std::string endpoint = endpointText(name);
+    const int fd = attempt.socket.get();
+    Rfc2217Codec& codec = attempt.codec;
     Rfc2217Codec::Bytes beforeLine;  // what the server said before the line was set
     // A hangup, or a reset because it hung up on bytes of ours it never read: with what it
     // said first, if anything (ser2net's "Device open failure: ...").
@@ -258,35 +292,34 @@ SerialError NetworkSerialDevice::negotiate(int fd, const NetworkPortName& name,
                            "negotiate with " + endpoint + ": the server closed the connection" +
                                (said.empty() ? std::string() : " (\"" + said + "\")")};
     };
-    const Rfc2217Codec::Bytes opening = m_codec.start();
+    const Rfc2217Codec::Bytes opening = codec.start();
     if (!sendAll(fd, opening.data(), opening.size())) return failed(errno);
 
     bool settingsSent = false;
     std::array<std::uint8_t, 1024> chunk{};
     for (;;) {
-        if (m_codec.comPortRefused()) {
+        // First after every wait: a given-up open sends nothing more.
+        if (attempt.givenUp) return {};
+        if (codec.comPortRefused()) {
             return {SerialErrorKind::Other, EPROTONOSUPPORT,
                     endpoint +
                         " does not let this end set the line (it refused RFC 2217's "
                         "COM-PORT-OPTION); tcp://" +
                         endpoint + " takes the bytes as they are"};
         }
-        if (m_codec.comPortAccepted() && !settingsSent) {
-            const Rfc2217Codec::Bytes settings = m_codec.lineSettings(params);
+        if (codec.comPortAccepted() && !settingsSent) {
+            const Rfc2217Codec::Bytes settings = codec.lineSettings(params);
             if (!sendAll(fd, settings.data(), settings.size())) return failed(errno);
             settingsSent = true;
         }
-        if (settingsSent && m_codec.baudAnswered()) return {};
-        if (m_giveUp) {
-            return {SerialErrorKind::Other, ECANCELED, "connect " + endpoint + ": given up"};
-        }
+        if (settingsSent && codec.baudAnswered()) return {};
         if (left(deadline).count() == 0) {
             return {SerialErrorKind::Other, ETIMEDOUT,
                     "negotiate with " + endpoint + ": no RFC 2217 answer within " +
                         seconds(m_negotiationTimeout) +
                         " (is it a ser2net port with telnet(rfc2217) in front?)"};
         }
-        if (!waitReady(fd, false, left(deadline))) continue;
+        if (!waitReady(attempt, fd, false, left(deadline))) continue;
         const ssize_t got = ::recv(fd, chunk.data(), chunk.size(), 0);
         if (got == 0) return failed(ECONNRESET);
         if (got < 0) {
@@ -296,28 +329,29 @@ SerialError NetworkSerialDevice::negotiate(int fd, const NetworkPortName& name,
         // Byte by byte, so that what follows the rate's answer is known: those are the
         // module's first bytes at the new settings; what came before is at the old ones.
         for (std::uint8_t b : std::span(chunk.data(), static_cast<std::size_t>(got))) {
-            const bool lineSet = settingsSent && m_codec.baudAnswered();
-            if (m_codec.receive(std::span(&b, 1), &b) == 0) continue;
+            const bool lineSet = settingsSent && codec.baudAnswered();
+            if (codec.receive(std::span(&b, 1), &b) == 0) continue;
             if (lineSet) {
-                m_early.push_back(b);
+                attempt.early.push_back(b);
             } else if (beforeLine.size() < 200) {
                 beforeLine.push_back(b);
             }
         }
-        Rfc2217Codec::Bytes replies = m_codec.takeReplies();
+        Rfc2217Codec::Bytes replies = codec.takeReplies();
         if (!sendAll(fd, replies.data(), replies.size())) return failed(errno);
     }
 }
 
-void NetworkSerialDevice::pause(milliseconds time) {
+void NetworkSerialDevice::pause(const Attempt& attempt, milliseconds time) {
     if (!m_wait) {
         std::this_thread::sleep_for(time);
         return;
     }
-    m_wait([this] { return m_giveUp; }, static_cast<std::uint32_t>(time.count()));
+    m_wait([&attempt] { return attempt.givenUp; }, static_cast<std::uint32_t>(time.count()));
 }
 
-bool NetworkSerialDevice::waitReady(int fd, bool forWrite, milliseconds timeout) {
+bool NetworkSerialDevice::waitReady(const Attempt& attempt, int fd, bool forWrite,
+                                    milliseconds timeout) {
     const auto ms = static_cast<std::uint32_t>(std::min<long long>(timeout.count(), 60'000));
     if (!m_wait) {
         pollfd entry{fd, static_cast<short>(forWrite ? POLLOUT : POLLIN), 0};
@@ -333,12 +367,15 @@ bool NetworkSerialDevice::waitReady(int fd, bool forWrite, milliseconds timeout)
         ready = true;
         notifier.setEnabled(false);
     });
-    m_wait([&] { return ready || m_giveUp; }, ms);
-    return ready && !m_giveUp;
+    m_wait([&] { return ready || attempt.givenUp; }, ms);
+    return ready && !attempt.givenUp;
 }
 
 void NetworkSerialDevice::close() {
-    if (m_connecting) m_giveUp = true;
+    if (m_attempt) {
+        giveUp(*m_attempt);
+        m_attempt.reset();
+    }
     if (!m_socket.valid()) return;
     if (m_telnet && !m_vanished) {
         // Best effort and without waiting: the port is let go either way.
@@ -421,7 +458,7 @@ bool NetworkSerialDevice::write(const std::uint8_t* data, std::size_t n) {
     if (!m_telnet) return sendAll(m_socket.get(), data, n);
     if (!flushReplies(true)) return false;
     Rfc2217Codec::Bytes escaped;
-    Rfc2217Codec::escape(std::span(data, n), escaped);
+    m_codec.encode(std::span(data, n), escaped);
     return sendAll(m_socket.get(), escaped.data(), escaped.size());
 }
 

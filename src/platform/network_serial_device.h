@@ -11,11 +11,18 @@
 //
 // Connecting and negotiating wait with the wait handed in, so the UI keeps answering; without
 // one (tools, tests of the device alone) they block in poll(2). Either way they end after
-// their timeouts.
+// their timeouts: the connect's (name lookup included), then the negotiation's own, counted
+// from the moment the connection stands.
+//
+// The UI may start another open, or close, while an open waits: that ends the waiting one at
+// once (its connection is dropped, nothing more is sent on it) and its open() returns
+// "given up" whenever its caller's stack lets it; the new request runs as if none had been
+// pending.
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -31,6 +38,9 @@ public:
 
     static constexpr std::chrono::milliseconds kConnectTimeout{3000};
     static constexpr std::chrono::milliseconds kNegotiationTimeout{3000};
+    // A far machine that stops answering (gone off the network, powered down) is noticed
+    // within this long, whether data waits to be acknowledged or the line is idle.
+    static constexpr std::chrono::seconds kDeadPeerTime{15};
 
     NetworkSerialDevice() = default;
     NetworkSerialDevice(const NetworkSerialDevice&) = delete;
@@ -43,13 +53,14 @@ public:
         m_negotiationTimeout = negotiation;
     }
 
-    // name is one of the two network forms; anything else fails as not found.
+    // name is one of the two network forms; anything else fails as not found. Gives up an
+    // open still waiting first.
     SerialError open(const std::string& name, const LineParams& params) override;
     // Also gives up a connection still being made; that open then fails.
     void close() override;
     [[nodiscard]] bool isOpen() const override { return m_socket.valid(); }
-    // An open is waiting for the server; any other open meanwhile is refused.
-    [[nodiscard]] bool connecting() const { return m_connecting; }
+    // An open is waiting for the server.
+    [[nodiscard]] bool connecting() const { return m_attempt != nullptr; }
     [[nodiscard]] int pollFd() const override { return m_socket.get(); }
     SerialStatus status() override;
     long read(std::uint8_t* buffer, std::size_t n) override;
@@ -61,14 +72,26 @@ public:
     [[nodiscard]] LineParams requested() const { return m_requested; }
 
 private:
-    SerialError connectTo(const NetworkPortName& name, UniqueFd* socket);
-    SerialError negotiate(int fd, const NetworkPortName& name, const LineParams& params,
+    // One open while it waits: everything it touches until the line is set, so that a frame
+    // given up and left on the stack under a newer open never reaches the device's state.
+    struct Attempt {
+        bool givenUp = false;
+        UniqueFd socket;
+        Rfc2217Codec codec;
+        // Module bytes that came in the negotiation's last chunk, after the line was set.
+        Rfc2217Codec::Bytes early;
+    };
+
+    SerialError connectTo(Attempt& attempt, const NetworkPortName& name);
+    SerialError negotiate(Attempt& attempt, const NetworkPortName& name, const LineParams& params,
                           std::chrono::steady_clock::time_point deadline);
+    static void giveUp(Attempt& attempt);
     // Lets time pass (the UI's, with a wait handed in) unless the open is given up.
-    void pause(std::chrono::milliseconds time);
+    void pause(const Attempt& attempt, std::chrono::milliseconds time);
     // Waits until the descriptor is readable (or writable); false when the time ran out or
     // the open was given up.
-    bool waitReady(int fd, bool forWrite, std::chrono::milliseconds timeout);
+    bool waitReady(const Attempt& attempt, int fd, bool forWrite,
+                   std::chrono::milliseconds timeout);
     // Sends the whole block, waiting a little for room; a failure that means the connection
     // is gone marks the port vanished.
     bool sendAll(int fd, const std::uint8_t* data, std::size_t n);
@@ -86,10 +109,8 @@ private:
     bool m_telnet = false;
     Rfc2217Codec m_codec;
     Rfc2217Codec::Bytes m_unsentReplies;
-    // Module bytes that came in the negotiation's last chunk, after the line was set.
     Rfc2217Codec::Bytes m_early;
     bool m_vanished = false;
-    bool m_connecting = false;
-    bool m_giveUp = false;
+    std::shared_ptr<Attempt> m_attempt;
     LineParams m_requested;
 };

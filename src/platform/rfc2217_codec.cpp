@@ -84,6 +84,22 @@ void Rfc2217Codec::escape(std::span<const std::uint8_t> data, Bytes& out) {
     }
 }
 
+void Rfc2217Codec::encode(std::span<const std::uint8_t> data, Bytes& out) const {
+    if (binaryOut()) {
+        escape(data, out);
+        return;
+    }
+    out.reserve(out.size() + data.size());
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        const std::uint8_t b = data[i];
+        out.push_back(b);
+        if (b == kIac) out.push_back(kIac);
+        // A CR ending the block goes as CR NUL too: a LF in the next block then reads as
+        // CR LF all the same.
+        if (b == '\r' && (i + 1 == data.size() || data[i + 1] != '\n')) out.push_back(0);
+    }
+}
+
 std::size_t Rfc2217Codec::receive(std::span<const std::uint8_t> in, std::uint8_t* out) {
     std::size_t n = 0;
     for (const std::uint8_t b : in) {
@@ -91,8 +107,11 @@ std::size_t Rfc2217Codec::receive(std::span<const std::uint8_t> in, std::uint8_t
             case Parse::Data:
                 if (b == kIac) {
                     m_parse = Parse::Iac;
+                } else if (b == 0 && m_crIn && !binaryIn()) {
+                    m_crIn = false;  // CR NUL: a CR alone
                 } else {
                     out[n++] = b;
+                    m_crIn = b == '\r';
                 }
                 break;
             case Parse::Iac:
@@ -133,6 +152,7 @@ std::size_t Rfc2217Codec::receive(std::span<const std::uint8_t> in, std::uint8_t
 void Rfc2217Codec::afterIac(std::uint8_t b, std::uint8_t* out, std::size_t& n) {
     if (b == kIac) {
         out[n++] = b;
+        m_crIn = false;
         m_parse = Parse::Data;
     } else if (b >= kWill) {
         m_verb = b;

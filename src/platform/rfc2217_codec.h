@@ -8,6 +8,10 @@
 // line-state notifications. Out: the requests to send (opening negotiation, line settings,
 // the close) and the module-bound data with 0xFF doubled.
 //
+// A direction the server keeps out of BINARY is NVT text (RFC 854), where a CR travels as
+// CR NUL or CR LF: the module's bytes are carried in it by those rules, so that they come
+// through exactly either way.
+//
 // Options: BINARY both ways and COM-PORT-OPTION are asked for and accepted; every other
 // option the server offers or asks for is refused with DONT or WONT. A refusal answers each
 // request, and an accepted option is answered only when its state changes, so the exchange
@@ -65,6 +69,9 @@ public:
     [[nodiscard]] static Bytes closing();
     // Appends data to out with every 0xFF doubled.
     static void escape(std::span<const std::uint8_t> data, Bytes& out);
+    // Appends module data to out as the server must see it: 0xFF doubled and, while this
+    // end does not send BINARY, each CR not followed by LF in the block sent as CR NUL.
+    void encode(std::span<const std::uint8_t> data, Bytes& out) const;
 
     // Decodes the server's bytes into out, which has room for in.size() bytes and may be
     // in.data() itself; returns how many module bytes it wrote.
@@ -79,6 +86,8 @@ public:
     // requested value.
     [[nodiscard]] LineParams reported(const LineParams& requested) const;
     [[nodiscard]] bool baudAnswered() const { return m_baud.has_value(); }
+    [[nodiscard]] bool binaryOut() const { return m_binaryOut == State::Yes; }
+    [[nodiscard]] bool binaryIn() const { return m_binaryIn == State::Yes; }
     // Whether a line fault was notified since the last call.
     bool takeLineFault();
 
@@ -98,6 +107,8 @@ private:
     std::uint8_t m_verb = 0;
     Bytes m_sub;
     bool m_subTooLong = false;
+    // The last module byte was a CR that came as NVT text: a NUL next is its second half.
+    bool m_crIn = false;
     Bytes m_replies;
 
     State m_binaryOut = State::No;

@@ -2,99 +2,36 @@
 // The network device against scripted servers on the loopback address: opens that must fail
 // (and how fast, and with what), and a session through a stream full of telnet commands.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <QElapsedTimer>
 #include <QTimer>
 #include <atomic>
+#include <cstdlib>
+#include <optional>
 #include <random>
 #include <thread>
 
 #include "com/event_wait.h"
 #include "platform/network_serial_device.h"
 #include "platform/ticks.h"
+#include "support/scripted_telnet_server.h"
 
 namespace {
 
 using Bytes = Rfc2217Codec::Bytes;
 using namespace std::chrono_literals;
 
-Bytes hex(const char* text) {
-    const QByteArray b = QByteArray::fromHex(text);
-    return {b.begin(), b.end()};
-}
-
-// Listens on a free loopback port. With turns, it accepts one client and, each time the
-// client has sent something, answers with the next turn; after the last it hangs up or holds
-// the line. Without turns it never accepts: the kernel completes the connection and nobody
-// ever answers.
-class ScriptedServer {
-public:
-    ScriptedServer(std::vector<Bytes> turns, bool hangUp)
-        : m_listen(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in at{};
-        at.sin_family = AF_INET;
-        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof at;
-        if (::bind(m_listen.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
-            ::listen(m_listen.get(), 4) != 0 ||
-            ::getsockname(m_listen.get(), reinterpret_cast<sockaddr*>(&at), &length) != 0)
-            return;
-        port = ntohs(at.sin_port);
-        if (turns.empty()) return;
-        m_thread = std::thread([this, turns = std::move(turns), hangUp] { serve(turns, hangUp); });
-    }
-    ~ScriptedServer() {
-        m_stop = true;
-        if (m_thread.joinable()) m_thread.join();
-    }
-    ScriptedServer(const ScriptedServer&) = delete;
-    ScriptedServer& operator=(const ScriptedServer&) = delete;
-
-    [[nodiscard]] std::string name() const { return "rfc2217://127.0.0.1:" + std::to_string(port); }
-    std::uint16_t port = 0;
-
-private:
-    bool readable(int fd) const {
-        for (int i = 0; i < 300 && !m_stop; ++i) {
-            pollfd entry{fd, POLLIN, 0};
-            if (::poll(&entry, 1, 10) > 0) return true;
-        }
-        return false;
-    }
-    void serve(const std::vector<Bytes>& turns, bool hangUp) {
-        if (!readable(m_listen.get())) return;
-        const UniqueFd client(::accept4(m_listen.get(), nullptr, nullptr, SOCK_CLOEXEC));
-        std::array<std::uint8_t, 4096> sink{};
-        for (const Bytes& turn : turns) {
-            if (!readable(client.get()) || ::read(client.get(), sink.data(), sink.size()) <= 0)
-                return;
-            std::size_t done = 0;
-            while (done < turn.size()) {
-                const ssize_t n =
-                    ::send(client.get(), turn.data() + done, turn.size() - done, MSG_NOSIGNAL);
-                if (n <= 0) return;
-                done += static_cast<std::size_t>(n);
-            }
-        }
-        while (!hangUp && !m_stop) {
-            if (readable(client.get()) && ::read(client.get(), sink.data(), sink.size()) <= 0)
-                return;
-        }
-    }
-
-    UniqueFd m_listen;
-    std::thread m_thread;
-    std::atomic<bool> m_stop{false};
-};
-
-const Bytes kGreeting = hex("FFFB03 FFFD03 FFFB01 FFFD00 FFFB00 FFFD2C");
-// The server sets 57600 whatever was asked: the read-back shows what it set.
-const Bytes kAnswers = hex("FFFA2C65 0000E100 FFF0 FFFA2C6608FFF0 FFFA2C6701FFF0 FFFA2C6801FFF0");
+using telnettest::hex;
+using telnettest::kAnswers;
+using telnettest::kGreeting;
+using telnettest::ScriptedServer;
 
 TEST(NetworkSerialDevice, OpensThatFailSayWhyWithinTheirTimeouts) {
     const struct {
@@ -210,6 +147,150 @@ TEST(NetworkSerialDevice, ASessionThroughAStreamOfTelnetCommands) {
     EXPECT_EQ(Bytes(got.end() - static_cast<std::ptrdiff_t>(data.size()), got.end()), data);
     device.close();
     EXPECT_FALSE(device.isOpen());
+}
+
+}  // namespace
+
+namespace {
+
+// A server that keeps BINARY off both ways speaks NVT text, where a CR alone is CR NUL: the
+// module's bytes still come through exactly, both ways.
+TEST(NetworkSerialDevice, AServerWithoutBinaryCarriesTheBytesExactly) {
+    const Bytes refusal = hex("FFFE00 FFFC00 FFFD2C");
+    const Bytes module = hex("0D 41 0D 0A 0D 00 42");
+    const Bytes nvt = hex("0D 00 41 0D 0A 0D 00 00 42");
+    ScriptedServer server({refusal, kAnswers, nvt}, false);
+    NetworkSerialDevice device;
+    ASSERT_FALSE(device.open(server.name(), LineParams{}));
+    ASSERT_TRUE(device.write(module.data(), module.size()));
+    Bytes got;
+    std::array<std::uint8_t, 256> buffer{};
+    for (const auto until = std::chrono::steady_clock::now() + 3s;
+         got.size() < module.size() && std::chrono::steady_clock::now() < until;) {
+        pollfd entry{device.pollFd(), POLLIN, 0};
+        ::poll(&entry, 1, 20);
+        if (device.status().waiting == 0) continue;
+        const long n = device.read(buffer.data(), buffer.size());
+        if (n > 0) got.insert(got.end(), buffer.begin(), buffer.begin() + n);
+    }
+    EXPECT_EQ(got, module);
+    const Bytes sent = server.received();
+    ASSERT_GE(sent.size(), nvt.size());
+    EXPECT_EQ(Bytes(sent.end() - static_cast<std::ptrdiff_t>(nvt.size()), sent.end()), nvt);
+}
+
+// The negotiation's time runs from the moment the connection stands: a connect that only
+// stands at the SYN's retry (a second) and a server answering 0.8 s later still open.
+TEST(NetworkSerialDevice, TheNegotiationTimeStartsWhenTheConnectionStands) {
+    ScriptedServer::Script script{{kGreeting, kAnswers}, false};
+    script.firstTurnDelay = 800ms;
+    script.connectDelay = 300ms;
+    ScriptedServer server(script);
+    ASSERT_NE(server.port, 0);
+    NetworkSerialDevice device;
+    device.setTimeouts(3000ms, 1500ms);
+    QElapsedTimer t;
+    t.start();
+    const SerialError error = device.open(server.name(), LineParams{});
+    EXPECT_FALSE(error) << error.message;
+    EXPECT_GT(t.elapsed(), 1500) << "the connect was meant to take a second";
+}
+
+// Runs a command line quietly; true when it succeeded.
+bool run(const std::string& command) {
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Two network namespaces joined by a veth pair, made for one test and removed after it.
+class NamespacePair {
+public:
+    NamespacePair()
+        : m_a("nvt-a-" + std::to_string(::getpid())), m_b("nvt-b-" + std::to_string(::getpid())) {
+        const std::string veth = "nvt" + std::to_string(::getpid() % 100000);
+        m_made = run("ip netns add " + m_a) && run("ip netns add " + m_b) &&
+                 run("ip link add " + veth + "a netns " + m_a + " type veth peer name " + veth +
+                     "b netns " + m_b) &&
+                 run("ip -n " + m_a + " addr add 10.213.0.1/30 dev " + veth + "a") &&
+                 run("ip -n " + m_b + " addr add 10.213.0.2/30 dev " + veth + "b") &&
+                 run("ip -n " + m_a + " link set " + veth + "a up") &&
+                 run("ip -n " + m_b + " link set " + veth + "b up");
+        m_farLinkDown = "ip -n " + m_b + " link set " + veth + "b down";
+    }
+    ~NamespacePair() {
+        run("ip netns del " + m_a);
+        run("ip netns del " + m_b);
+    }
+    NamespacePair(const NamespacePair&) = delete;
+    NamespacePair& operator=(const NamespacePair&) = delete;
+
+    [[nodiscard]] bool made() const { return m_made; }
+    bool takeFarLinkDown() const { return run(m_farLinkDown); }
+    // Runs f with the calling thread in namespace a or b; sockets made meanwhile stay there.
+    bool inside(bool far, const std::function<void()>& f) const {
+        const UniqueFd home(::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC));
+        const UniqueFd there(
+            ::open(("/run/netns/" + (far ? m_b : m_a)).c_str(), O_RDONLY | O_CLOEXEC));
+        if (!home.valid() || !there.valid() || ::setns(there.get(), CLONE_NEWNET) != 0)
+            return false;
+        f();
+        return ::setns(home.get(), CLONE_NEWNET) == 0;
+    }
+
+private:
+    std::string m_a;
+    std::string m_b;
+    std::string m_farLinkDown;
+    bool m_made = false;
+};
+
+// The far machine's link goes down with one connection idle and one with a frame waiting to
+// be acknowledged: both ports notice within the dead-peer time, not TCP's quarter of an hour.
+TEST(NetworkSerialDevice, ADeadFarMachineIsNoticedWhetherDataWaitsOrNot) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root for network namespaces; dead peers untested";
+    NamespacePair pair;
+    if (!pair.made())
+        GTEST_SKIP() << "network namespaces not permitted here (ip netns add); dead peers untested";
+    UniqueFd listener;
+    ASSERT_TRUE(pair.inside(true, [&] {
+        listener.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_port = htons(2000);
+        ::inet_pton(AF_INET, "10.213.0.2", &at.sin_addr);
+        if (::bind(listener.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
+            ::listen(listener.get(), 4) != 0)
+            listener.reset();
+    }));
+    ASSERT_TRUE(listener.valid());
+    NetworkSerialDevice idle;
+    NetworkSerialDevice busy;
+    ASSERT_TRUE(pair.inside(false, [&] {
+        EXPECT_FALSE(idle.open("tcp://10.213.0.2:2000", LineParams{}));
+        EXPECT_FALSE(busy.open("tcp://10.213.0.2:2000", LineParams{}));
+    }));
+    ASSERT_TRUE(idle.isOpen() && busy.isOpen());
+    ASSERT_TRUE(pair.takeFarLinkDown());
+    const auto down = std::chrono::steady_clock::now();
+    const Bytes frame = hex("0F 5A 0F 00 00 FF FF FF FF FF FF FF FF 41 42");
+    ASSERT_TRUE(busy.write(frame.data(), frame.size()));
+
+    std::optional<std::chrono::steady_clock::duration> noticed[2];
+    NetworkSerialDevice* devices[2] = {&idle, &busy};
+    const auto limit = NetworkSerialDevice::kDeadPeerTime + 3s;
+    while ((!noticed[0] || !noticed[1]) && std::chrono::steady_clock::now() - down < limit) {
+        for (int i = 0; i < 2; ++i) {
+            if (!noticed[i] && devices[i]->status().vanished)
+                noticed[i] = std::chrono::steady_clock::now() - down;
+        }
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_TRUE(noticed[0]) << "an idle line";
+    EXPECT_TRUE(noticed[1]) << "a frame in flight";
+    for (const auto& n : noticed) {
+        if (n) {
+            EXPECT_GT(*n, NetworkSerialDevice::kDeadPeerTime - 3s) << "not for another cause";
+        }
+    }
 }
 
 }  // namespace

@@ -124,6 +124,10 @@ TEST(Rfc2217Codec, ServerStreamsDecodeTheSameWhereverTheyAreCut) {
         {"options refused each time they come", "FFFD18 FFFD18 FFFB2C FFFC01 FFFE18", "",
          "FFFC18 FFFC18 FFFE2C"},
         {"BINARY withdrawn both ways", "FFFD00 FFFB00 FFFE00 FFFC00", "", "FFFC00 FFFE00"},
+        {"BINARY refused: CR NUL is a CR, CR LF stays, a real NUL after it too",
+         "FFFC00 FFFE00 0D00 41 0D0A 0D00 00 0D FFF1 00 0DFFFF 00", "0D 41 0D 0A 0D 00 0D 0D FF 00",
+         ""},
+        {"in BINARY a NUL after a CR is data", "FFFB00 0D00", "0D 00", ""},
     };
     for (const ReceiveCase& c : cases) {
         const Bytes stream = hex(c.stream);
@@ -178,6 +182,36 @@ TEST(Rfc2217Codec, WhatGoesToTheServer) {
     Rfc2217Codec back;
     const std::size_t n = back.receive(escaped, escaped.data());
     EXPECT_EQ(Bytes(escaped.begin(), escaped.begin() + static_cast<std::ptrdiff_t>(n)), all);
+}
+
+// Without BINARY this end sends NVT text: each CR not followed by LF as CR NUL, so that a
+// server decoding by RFC 854 gets exactly the module's bytes.
+TEST(Rfc2217Codec, DataGoesAsNvtTextWhereBinaryIsRefused) {
+    const Bytes module = hex("0D 41 0D 0A FF 0D 00 0D");
+    const struct {
+        const char* greeting;
+        const char* out;
+    } cases[] = {
+        {"FFFD00 FFFB00", "0D 41 0D 0A FF FF 0D 00 0D"},
+        {"FFFE00 FFFC00", "0D 00 41 0D 0A FF FF 0D 00 00 0D 00"},
+    };
+    for (const auto& c : cases) {
+        Rfc2217Codec codec;
+        static_cast<void>(codec.start());
+        Bytes greeting = hex(c.greeting);
+        static_cast<void>(codec.receive(greeting, greeting.data()));
+        Bytes out;
+        codec.encode(module, out);
+        EXPECT_EQ(hexOf(out), hexOf(hex(c.out))) << c.greeting;
+        // What goes out decodes back to the module's bytes at a peer in the same mode.
+        Rfc2217Codec peer;
+        static_cast<void>(peer.start());
+        static_cast<void>(peer.receive(greeting, greeting.data()));
+        const std::size_t n = peer.receive(out, out.data());
+        EXPECT_EQ(hexOf(Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(n))),
+                  hexOf(module))
+            << c.greeting;
+    }
 }
 
 TEST(NetworkPortName, TheTwoFormsAndNothingElse) {
