@@ -292,7 +292,6 @@ std::optional<PortDriver::Returned> PortDriver::returnedDevice() const {
         // left over from a maker that died may meanwhile lead to a stranger's terminal.
         const std::optional<PortNodeLook> now = m_nodes->look(path);
         if (!now || !now->ptySlave || !now->link || now->link == m_pty->link) return std::nullopt;
-        return Returned{path, m_link.portName};
     }
     if (!m_candidates) return Returned{path, m_link.portName};
     const std::vector<PortCandidate> ports = m_candidates->ports();
