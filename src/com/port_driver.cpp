@@ -30,15 +30,18 @@ std::optional<PortCandidate> candidateAt(const std::vector<PortCandidate>& ports
     return std::nullopt;
 }
 
+const SystemPortNodes kSystemNodes;
+
 }  // namespace
 
-PortDriver::PortDriver(const LinkSettings& link, SerialDevice& device, const Ticks& ticks,
+PortDriver::PortDriver(LinkSettings& link, SerialDevice& device, const Ticks& ticks,
                        Prompts& prompts, QString appTitle)
     : m_link(link),
       m_device(device),
       m_ticks(ticks),
       m_prompts(prompts),
-      m_appTitle(std::move(appTitle)) {
+      m_appTitle(std::move(appTitle)),
+      m_nodes(&kSystemNodes) {
     m_reconnectTimer.setInterval(kReconnectPollMs);
     connect(&m_reconnectTimer, &QTimer::timeout, this, &PortDriver::tryReconnect);
 }
@@ -250,7 +253,7 @@ void PortDriver::receiveThreadEnded(TRecvThread* thread, bool byStopRequest) {
 }
 
 void PortDriver::stopPort() {
-    if (m_vanishSeen && m_link.reconnect) {
+    if (m_vanishSeen && m_link.reconnect && !(m_pty && !m_pty->link)) {
         startWaiting();
         return;
     }
@@ -263,16 +266,22 @@ void PortDriver::stopPort() {
 
 void PortDriver::rememberDevice(const std::string& path) {
     m_adapter.reset();
+    m_pty.reset();
+    if (!m_link.reconnect) return;
     // Looking the device up costs a scan of the ports present, which a port search opening
     // one port after another should not pay while nobody wants it.
-    if (!m_link.reconnect || !m_candidates) return;
-    if (auto port = candidateAt(m_candidates->ports(), path); port && port->usb)
-        m_adapter = std::move(port);
+    if (m_candidates) {
+        if (auto port = candidateAt(m_candidates->ports(), path); port && port->usb) {
+            m_adapter = std::move(port);
+            return;
+        }
+    }
+    if (auto look = m_nodes->look(path); look && look->ptySlave) m_pty = std::move(look);
 }
 
 void PortDriver::setPortCandidates(const PortCandidates* candidates) {
     m_candidates = candidates;
-    if (m_state.open && !m_adapter) rememberDevice(devicePathFor(m_link.portName));
+    if (m_state.open && !m_adapter && !m_pty) rememberDevice(devicePathFor(m_link.portName));
 }
 
 void PortDriver::reconnectChanged() {
@@ -280,7 +289,7 @@ void PortDriver::reconnectChanged() {
         if (m_waiting) close();
         return;
     }
-    if (m_state.open && !m_adapter) rememberDevice(devicePathFor(m_link.portName));
+    if (m_state.open && !m_adapter && !m_pty) rememberDevice(devicePathFor(m_link.portName));
 }
 
 void PortDriver::startWaiting() {
@@ -299,33 +308,58 @@ void PortDriver::endWait() {
     m_waiting = false;
 }
 
-std::optional<std::string> PortDriver::returnedDevicePath() const {
+std::optional<PortDriver::Returned> PortDriver::returnedDevice() const {
     const std::string path = devicePathFor(m_link.portName);
-    if (!m_candidates) return path;
+    if (m_pty) {
+        // Only through the link, made anew by its maker and leading to a pty again; a link
+        // left over from a maker that died may meanwhile lead to a stranger's terminal.
+        const std::optional<PortNodeLook> now = m_nodes->look(path);
+        if (!now || !now->ptySlave || !now->link || now->link == m_pty->link) return std::nullopt;
+    }
+    if (!m_candidates) return Returned{path, m_link.portName};
     const std::vector<PortCandidate> ports = m_candidates->ports();
     if (m_adapter) {
         // Wherever it is plugged in again, and never another adapter at its old name.
         for (const PortCandidate& port : ports) {
-            if (!port.alias && sameAdapter(port, *m_adapter)) return devicePathFor(port.name);
+            if (!port.alias && sameAdapter(port, *m_adapter))
+                return Returned{devicePathFor(port.name), nameOfReturned(port, ports)};
         }
         return std::nullopt;
     }
     // A path is reopened where it is, unless a USB adapter now stands there: that one is
     // someone else's device, not the one that went away.
     if (const auto there = candidateAt(ports, path); there && there->usb) return std::nullopt;
-    return path;
+    return Returned{path, m_link.portName};
+}
+
+QString PortDriver::nameOfReturned(const PortCandidate& port,
+                                   const std::vector<PortCandidate>& ports) const {
+    // A name that leads to the adapter wherever it is plugged in stays; otherwise the port is
+    // known from now on by where it really is, so that a later open does not take whatever
+    // device comes to sit at the old name.
+    const QString byId = QStringLiteral("/dev/serial/by-id/");
+    if (m_link.portName.startsWith(byId)) return m_link.portName;
+    for (const PortCandidate& other : ports) {
+        if (other.alias && other.name.startsWith(byId) && sameAdapter(other, port))
+            return other.name;
+    }
+    if (devicePathFor(port.name) == devicePathFor(m_link.portName)) return m_link.portName;
+    return port.name;
 }
 
 void PortDriver::tryReconnect() {
     // A network port's open waits with the UI alive: the next look comes meanwhile.
     if (!m_waiting || m_opening) return;
-    const std::optional<std::string> path = returnedDevicePath();
-    if (!path) return;
+    const std::optional<Returned> back = returnedDevice();
+    if (!back) return;
     // Still away, or not yet ready for us (its permissions follow a moment after the device):
     // the next look tries again, quietly.
-    const std::optional<SerialError> err = openDevice(*path);
+    const std::optional<SerialError> err = openDevice(back->path);
     if (!err || *err) return;
     endWait();
+    m_link.portName = back->name;
+    // The link now standing is the one a later return must differ from.
+    if (m_pty) m_pty = m_nodes->look(back->path).value_or(PortNodeLook{true, std::nullopt});
     startReceiving();
     Q_EMIT reconnected();
 }

@@ -15,6 +15,7 @@
 #include "com/link_settings.h"
 #include "platform/port_candidates.h"
 #include "platform/serial_device.h"
+#include "platform/serial_port_node.h"
 
 class Prompts;
 class ReceiveHandler;
@@ -32,7 +33,8 @@ struct PortState {
 class PortDriver final : public QObject {
     Q_OBJECT
 public:
-    PortDriver(const LinkSettings& link, SerialDevice& device, const Ticks& ticks, Prompts& prompts,
+    // The port name in link changes when Reconnect follows an adapter to another name.
+    PortDriver(LinkSettings& link, SerialDevice& device, const Ticks& ticks, Prompts& prompts,
                QString appTitle);
     ~PortDriver() override;
     PortDriver(const PortDriver&) = delete;
@@ -64,8 +66,12 @@ public:
     // The ports present, which tell the device opened from another one put in its place. A
     // port already open (the one opened at start) learns its device now.
     void setPortCandidates(const PortCandidates* candidates);
+    // What stands at a port name, which tells a pty opened from the next one given its number;
+    // the system's unless a test hands in its own.
+    void setPortNodes(const PortNodes* nodes) { m_nodes = nodes; }
     // With Reconnect on, a port whose device went away waits for it to come back: closed,
-    // shown as ":WAIT", and looked for every kReconnectPollMs until it is there again.
+    // shown as ":WAIT", and looked for every kReconnectPollMs until it is there again. A pty
+    // opened by its bare number is not waited for: nothing tells its return from another's.
     [[nodiscard]] bool isWaiting() const { return m_waiting; }
     static constexpr int kReconnectPollMs = 200;
     // The Reconnect setting was changed: an open port learns which device it has, and a wait
@@ -83,7 +89,8 @@ Q_SIGNALS:
     void statusChanged(const QString& text);
     // The connect toggle: open (caption "接続中", blue) or closed ("接続", default colour).
     void connectionShown(bool open);
-    // A wait ended with the device back and the port open again.
+    // A wait ended with the device back and the port open again, perhaps under another name
+    // (the link settings' port name then says which).
     void reconnected();
 
 private:
@@ -99,11 +106,17 @@ private:
     // Runs the device's open as one that a close or a newer open may give up; nothing when
     // it was given up.
     std::optional<SerialError> openDevice(const std::string& path);
+    struct Returned {
+        std::string path;
+        QString name;  // the port name from now on
+    };
     // Where the vanished device can be opened again; nothing while it is away or while another
     // device stands in its place.
-    [[nodiscard]] std::optional<std::string> returnedDevicePath() const;
+    [[nodiscard]] std::optional<Returned> returnedDevice() const;
+    [[nodiscard]] QString nameOfReturned(const PortCandidate& port,
+                                         const std::vector<PortCandidate>& ports) const;
 
-    const LinkSettings& m_link;
+    LinkSettings& m_link;
     SerialDevice& m_device;
     const Ticks& m_ticks;
     Prompts& m_prompts;
@@ -120,6 +133,9 @@ private:
     // The USB adapter opened, known again by its identity wherever it is plugged in; none for
     // other devices, which are known by their path.
     std::optional<PortCandidate> m_adapter;
+    const PortNodes* m_nodes;
+    // The pty slave opened and the link that led to it, if one did.
+    std::optional<PortNodeLook> m_pty;
     bool m_vanishSeen = false;
     bool m_waiting = false;
     QTimer m_reconnectTimer;

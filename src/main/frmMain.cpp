@@ -127,8 +127,10 @@ TfrmMain::TfrmMain(AppContext& context, QWidget* parent) : QMainWindow(parent), 
         sBarPanel0->setText(text);
     });
     connect(&m_ctx.port, &PortDriver::connectionShown, this, &TfrmMain::showConnection);
-    connect(&m_ctx.port, &PortDriver::reconnected, sBarPanel1,
-            [this] { sBarPanel1->setText(QStringLiteral("再接続しました (reconnected)")); });
+    connect(&m_ctx.port, &PortDriver::reconnected, sBarPanel1, [this] {
+        portPanelRefresh();  // an adapter followed to another name
+        sBarPanel1->setText(QStringLiteral("再接続しました (reconnected)"));
+    });
     formCreate();
 }
 

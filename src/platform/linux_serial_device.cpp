@@ -192,6 +192,12 @@ SerialError serialErrorFromErrno(int errnoValue, const std::string& step,
     return error;
 }
 
+struct LinuxSerialDevice::SavedLine {
+    termios2 line;
+};
+
+LinuxSerialDevice::LinuxSerialDevice() = default;
+
 LinuxSerialDevice::~LinuxSerialDevice() { close(); }
 
 SerialError LinuxSerialDevice::open(const std::string& devicePath, const LineParams& params) {
@@ -224,6 +230,7 @@ SerialError LinuxSerialDevice::open(const std::string& devicePath, const LinePar
     }
     m_fd = std::move(fd);
     m_exclusiveSet = true;
+    m_savedLine = std::make_unique<SavedLine>(SavedLine{probe});
     m_path = devicePath;
 
     // Once the device is open and ours, it counts as open: a driver that refuses a setting
@@ -298,9 +305,11 @@ void LinuxSerialDevice::close() {
     static_cast<void>(modemLines(m_fd.get(), TIOCMBIC, TIOCM_RTS));
     // The exclusive flag belongs to the tty, not to this descriptor; a pty slave keeps it
     // after the last close while its master lives, and would refuse the next open.
+    if (m_savedLine) static_cast<void>(ioctlRetrying(m_fd.get(), TCSETS2, &m_savedLine->line));
     if (m_exclusiveSet) static_cast<void>(ioctlRetrying(m_fd.get(), TIOCNXCL, nullptr));
     m_fd.reset();  // also releases the flock
     m_exclusiveSet = false;
+    m_savedLine.reset();
     m_hasErrorCounts = false;
     m_vanished = false;
     m_lastCounts = {};

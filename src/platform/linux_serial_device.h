@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/serial_device.h"
@@ -44,7 +45,7 @@ SerialError serialErrorFromErrno(int errnoValue, const std::string& step,
 
 class LinuxSerialDevice : public SerialDevice {
 public:
-    LinuxSerialDevice() = default;
+    LinuxSerialDevice();
     LinuxSerialDevice(const LinuxSerialDevice&) = delete;
     LinuxSerialDevice& operator=(const LinuxSerialDevice&) = delete;
     ~LinuxSerialDevice() override;
@@ -81,6 +82,10 @@ private:
         bool operator==(const LineErrorCounts&) const = default;
     };
 
+    // The line settings found at open, put back at close: no terminal is left raw, neither
+    // a pty that a shell is later given nor a port the next program opens.
+    struct SavedLine;
+
     void configureLine(const LineParams& params);
     void setLowLatency();
     // Reads the driver's error counters; 0 or the errno of the failed query.
@@ -89,6 +94,7 @@ private:
     UniqueFd m_fd;
     std::string m_path;
     bool m_exclusiveSet = false;  // TIOCEXCL is ours to clear at close
+    std::unique_ptr<SavedLine> m_savedLine;
     bool m_hasErrorCounts = false;
     // A read saw the device gone; the descriptor stays dead until it is closed.
     bool m_vanished = false;

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <iostream>
 
 #include <fcntl.h>
@@ -192,6 +193,71 @@ TEST_F(PortDriverPtyTest, FrameOnAStalledLineFailsQuicklyWarnsOnceAndStopsThePor
     const auto seen = ptytest::readAvailable(pty->masterFd(), std::chrono::milliseconds(100));
     EXPECT_TRUE(std::all_of(seen.begin(), seen.end(), [](std::uint8_t b) { return b == kFill; }))
         << "nothing of the frame reached the far end";
+}
+
+// The kernel hands a freed pty's number to the next pty made, a shell's window as often as
+// not. With Reconnect on, a pty is followed only through a link its maker puts up anew; the
+// stranger at the old number, or behind a link left over, is never touched.
+TEST_F(PortDriverPtyTest, ReconnectFollowsAPtyOnlyThroughALinkMadeAnew) {
+    link.reconnect = true;
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("norvale-ptylink-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::filesystem::path portLink = dir / "orlin";
+    std::vector<PtyPair> strangers;
+    // Hangs the far end up, then makes cooked ptys, as a terminal window would, until one
+    // takes the freed number.
+    const auto hangUpAndTakeNumber = [&](PtyPair& far) {
+        const std::string number = far.slavePath();
+        far.closeMaster();
+        ASSERT_TRUE(pumpUntil([this] { return !driver.isOpen(); }, ticks, 3000));
+        for (int i = 0; i < 16 && (strangers.empty() || strangers.back().slavePath() != number);
+             ++i) {
+            std::string error;
+            auto next = PtyPair::create(&error);
+            ASSERT_TRUE(next) << error;
+            ASSERT_TRUE(ptytest::makeCooked(next->masterFd()));
+            strangers.push_back(std::move(*next));
+        }
+        ASSERT_EQ(strangers.back().slavePath(), number) << "the number was not handed out again";
+    };
+    const auto strangerUntouched = [&] {
+        pumpFor(3 * PortDriver::kReconnectPollMs + 50, ticks);
+        EXPECT_FALSE(driver.isOpen());
+        const auto line = ptytest::readMasterLine(strangers.back().masterFd());
+        ASSERT_TRUE(line);
+        EXPECT_TRUE(line->canonical && line->echoes) << "the stranger's pty was taken over";
+    };
+
+    // By its bare number: not even waited for.
+    QSignalSpy status(&driver, &PortDriver::statusChanged);
+    ASSERT_TRUE(driver.open());
+    hangUpAndTakeNumber(*pty);
+    EXPECT_FALSE(driver.isWaiting());
+    EXPECT_EQ(status.last()[0].toString(), link.portName + QStringLiteral(":OFF"));
+    strangerUntouched();
+
+    // Through its maker's link: a link left over leads to the stranger and is not taken; the
+    // link made again for the maker's next pty is.
+    std::string error;
+    auto first = PtyPair::create(&error);
+    ASSERT_TRUE(first) << error;
+    std::filesystem::create_symlink(first->slavePath(), portLink);
+    link.portName = QString::fromStdString(portLink.string());
+    ASSERT_TRUE(driver.open());
+    hangUpAndTakeNumber(*first);
+    EXPECT_TRUE(driver.isWaiting());
+    strangerUntouched();
+
+    auto second = PtyPair::create(&error);
+    ASSERT_TRUE(second) << error;
+    std::filesystem::remove(portLink);
+    std::filesystem::create_symlink(second->slavePath(), portLink);
+    ASSERT_TRUE(pumpUntil([this] { return driver.isOpen(); }, ticks, 2000));
+    EXPECT_EQ(status.last()[0].toString(), link.portName + QStringLiteral(":OK"));
+    EXPECT_EQ(ptytest::readMasterLine(second->masterFd())->vmin, 0) << "raw for the module";
+    driver.close();
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -29,6 +29,7 @@ class PortReconnectTest : public ::testing::Test {
 protected:
     PortReconnectTest() : driver(link, device, ticks, prompts, QStringLiteral("t")) {
         link.reconnect = true;
+        driver.setPortNodes(&nodes);
         driver.setPortCandidates(&candidates);
     }
     // Opens on `name`, then takes the device away until the driver waits for it.
@@ -58,6 +59,7 @@ protected:
     SteadyTicks ticks;
     FakePrompts prompts;
     ChangingCandidates candidates;
+    FakePortNodes nodes;
     PortDriver driver;
 };
 
@@ -68,23 +70,54 @@ TEST_F(PortReconnectTest, OnlyTheDeviceThatWentAwayIsReopened) {
         std::vector<PortCandidate> atOpen;
         std::vector<PortCandidate> back;
         const char* reopenedAt;  // nullptr: nothing may be opened
+        const char* shownAs = nullptr;  // the port's name from then on; nullptr: as opened
     } cases[] = {
-        {"same serial, another number", "ttyUSB0", {adapter("ttyUSB0", "A01")},
-         {adapter("ttyUSB1", "A01")}, "/dev/ttyUSB1"},
-        {"same serial, opened by its stable name", "/dev/serial/by-id/usb-A01",
-         {adapter("ttyUSB0", "A01"), stableName(adapter("ttyUSB0", "A01"), "/dev/serial/by-id/usb-A01")},
-         {plainPort("ttyS0"), adapter("ttyUSB2", "A01")}, "/dev/ttyUSB2"},
-        {"another serial at the same name", "ttyUSB0", {adapter("ttyUSB0", "A01")},
-         {adapter("ttyUSB0", "B02")}, nullptr},
-        {"no serial, same place on the bus", "ttyUSB0", {adapter("ttyUSB0", "")},
-         {adapter("ttyUSB3", "")}, "/dev/ttyUSB3"},
-        {"no serial, another place at the same name", "ttyUSB0", {adapter("ttyUSB0", "")},
-         {adapter("ttyUSB0", "", "1-1.3")}, nullptr},
-        {"a path, back where it was", "ttyS4", {plainPort("ttyS4")}, {plainPort("ttyS4")},
+        {"same serial, another number",
+         "ttyUSB0",
+         {adapter("ttyUSB0", "A01")},
+         {adapter("ttyUSB1", "A01")},
+         "/dev/ttyUSB1",
+         "ttyUSB1"},
+        {"same serial, another number, with its stable name",
+         "ttyUSB0",
+         {adapter("ttyUSB0", "A01")},
+         {adapter("ttyUSB1", "A01"),
+          stableName(adapter("ttyUSB1", "A01"), "/dev/serial/by-id/usb-A01")},
+         "/dev/ttyUSB1",
+         "/dev/serial/by-id/usb-A01"},
+        {"same serial, opened by its stable name",
+         "/dev/serial/by-id/usb-A01",
+         {adapter("ttyUSB0", "A01"),
+          stableName(adapter("ttyUSB0", "A01"), "/dev/serial/by-id/usb-A01")},
+         {plainPort("ttyS0"), adapter("ttyUSB2", "A01")},
+         "/dev/ttyUSB2"},
+        {"another serial at the same name",
+         "ttyUSB0",
+         {adapter("ttyUSB0", "A01")},
+         {adapter("ttyUSB0", "B02")},
+         nullptr},
+        {"no serial, same place on the bus",
+         "ttyUSB0",
+         {adapter("ttyUSB0", "")},
+         {adapter("ttyUSB3", "")},
+         "/dev/ttyUSB3",
+         "ttyUSB3"},
+        {"no serial, another place at the same name",
+         "ttyUSB0",
+         {adapter("ttyUSB0", "")},
+         {adapter("ttyUSB0", "", "1-1.3")},
+         nullptr},
+        {"a path, back where it was",
+         "ttyS4",
+         {plainPort("ttyS4")},
+         {plainPort("ttyS4")},
          "/dev/ttyS4"},
         {"a path not listed, back", "/run/orlin-pty", {}, {}, "/run/orlin-pty"},
-        {"a path where an adapter now is", "/run/orlin-pty", {},
-         {adapter("/run/orlin-pty", "C03")}, nullptr},
+        {"a path where an adapter now is",
+         "/run/orlin-pty",
+         {},
+         {adapter("/run/orlin-pty", "C03")},
+         nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.row);
@@ -101,7 +134,10 @@ TEST_F(PortReconnectTest, OnlyTheDeviceThatWentAwayIsReopened) {
         if (c.reopenedAt) {
             EXPECT_TRUE(reopenedWithin(1000));
             EXPECT_EQ(device.lastPath, c.reopenedAt);
-            EXPECT_EQ(status.last()[0].toString(), link.portName + QStringLiteral(":OK"));
+            // Shown and kept under the name reopened, so that a later open finds it again.
+            const QString shown = QString::fromLatin1(c.shownAs ? c.shownAs : c.portName);
+            EXPECT_EQ(link.portName, shown);
+            EXPECT_EQ(status.last()[0].toString(), shown + QStringLiteral(":OK"));
             EXPECT_EQ(reconnected.size(), 1);
             EXPECT_FALSE(driver.isWaiting());
         } else {

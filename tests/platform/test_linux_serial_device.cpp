@@ -135,8 +135,10 @@ INSTANTIATE_TEST_SUITE_P(LinuxSerialLines, LinuxSerialDeviceLineTest,
                              return std::string(c.param.name);
                          });
 
-TEST_F(LinuxSerialDeviceTest, TakesTheLineRawWhateverItWasBefore) {
+TEST_F(LinuxSerialDeviceTest, TakesTheLineRawWhateverItWasBeforeAndCloseGivesItBack) {
     ASSERT_TRUE(ptytest::makeCooked(m_pty.masterFd()));
+    const std::optional<ptytest::MasterLine> cooked = ptytest::readMasterLine(m_pty.masterFd());
+    ASSERT_TRUE(cooked);
     openPlain();
 
     const std::optional<ptytest::MasterLine> line = ptytest::readMasterLine(m_pty.masterFd());
@@ -163,6 +165,18 @@ TEST_F(LinuxSerialDeviceTest, TakesTheLineRawWhateverItWasBefore) {
     ASSERT_TRUE(m_device.write(controlBytes.data(), controlBytes.size()));
     EXPECT_EQ(ptytest::readBytes(m_pty.masterFd(), controlBytes.size(), 1s), controlBytes);
     EXPECT_TRUE(ptytest::readAvailable(m_pty.masterFd(), 20ms).empty());
+
+    // A shell given this pty later must not find it raw.
+    m_device.close();
+    const std::optional<ptytest::MasterLine> after = ptytest::readMasterLine(m_pty.masterFd());
+    ASSERT_TRUE(after);
+    EXPECT_TRUE(after->canonical);
+    EXPECT_TRUE(after->echoes);
+    EXPECT_TRUE(after->signals);
+    EXPECT_TRUE(after->processesOutput);
+    EXPECT_TRUE(after->softwareFlow);
+    EXPECT_EQ(after->outputSpeed, cooked->outputSpeed);
+    EXPECT_EQ(after->vmin, cooked->vmin);
 }
 
 // --- open failures -----------------------------------------------------------------------

@@ -8,14 +8,20 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 #include <utility>
@@ -31,6 +37,8 @@ struct FakeDevice {
 class FakeCharDevices final : public CharDeviceInfo {
 public:
     std::map<std::pair<unsigned, unsigned>, FakeDevice> table;
+    std::pair<unsigned, unsigned> console{0, 0};
+    std::map<std::pair<unsigned, unsigned>, TtyHolder> holders;
 
     [[nodiscard]] std::optional<std::string> subsystem(unsigned major,
                                                        unsigned minor) const override {
@@ -41,6 +49,15 @@ public:
     [[nodiscard]] bool hasDriver(unsigned major, unsigned minor) const override {
         const auto it = table.find({major, minor});
         return it != table.end() && it->second.driver;
+    }
+    [[nodiscard]] bool isActiveConsole(unsigned major, unsigned minor) const override {
+        return console == std::pair{major, minor};
+    }
+    [[nodiscard]] std::optional<TtyHolder> controllingProcess(unsigned major,
+                                                              unsigned minor) const override {
+        const auto it = holders.find({major, minor});
+        if (it == holders.end()) return std::nullopt;
+        return it->second;
     }
 };
 
@@ -62,6 +79,10 @@ TEST(SerialPortNode, OnlySerialPortsAndPtySlavesPass) {
     devices.table[{10, 130}] = {"misc", true};  // watchdog
     devices.table[{1, 3}] = {"mem", false};     // null
     devices.table[{7, 0}] = {"vc", false};      // vcs
+    devices.table[{4, 65}] = {"tty", true};     // ttyS1, the kernel's console
+    devices.console = {4, 65};
+    devices.holders[{136, 5}] = {812, "bash"};
+    devices.holders[{4, 66}] = {90, "agetty"};
 
     struct Case {
         const char* what;
@@ -75,6 +96,11 @@ TEST(SerialPortNode, OnlySerialPortsAndPtySlavesPass) {
         {"ttyACM0, no sysfs entry", nodeOf(S_IFCHR, 166, 0), nullptr},
         {"pts/3", nodeOf(S_IFCHR, 136, 3), nullptr},
         {"pts/1023 of the last major", nodeOf(S_IFCHR, 143, 1023), nullptr},
+        {"ttyS1, the console", nodeOf(S_IFCHR, 4, 65), "the active system console"},
+        {"pts/5, a shell's", nodeOf(S_IFCHR, 136, 5),
+         "the controlling terminal of process 812 (bash)"},
+        {"ttyS2, a login line", nodeOf(S_IFCHR, 4, 66),
+         "the controlling terminal of process 90 (agetty)"},
         {"tty0", nodeOf(S_IFCHR, 4, 0), "a virtual console"},
         {"tty63", nodeOf(S_IFCHR, 4, 63), "a virtual console"},
         {"tty", nodeOf(S_IFCHR, 5, 0), "the controlling terminal"},
@@ -171,6 +197,103 @@ TEST_F(SerialPortNodeOnDisk, PtySlaveAndALinkToItOpen) {
         EXPECT_TRUE(m_device.isOpen());
         m_device.close();
     }
+}
+
+// The console and the controlling terminals as the kernel lists them, read from a made-up
+// tree: several consoles, a command with spaces and parentheses, a minor above 255, and the
+// session leader named before a member of its session.
+TEST(SerialPortNode, ConsoleAndControllingTerminalsAreReadFromSysAndProc) {
+    namespace fs = std::filesystem;
+    char dir[] = "/tmp/norvale-root-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    const fs::path root = dir;
+    const auto put = [&](const char* file, const std::string& text) {
+        fs::create_directories((root / file).parent_path());
+        std::ofstream(root / file) << text << '\n';
+    };
+    const auto statOf = [](const char* comm, int session, dev_t ttyNr) {
+        return " (" + std::string(comm) + ") S 1 7 " + std::to_string(session) + ' ' +
+               std::to_string(ttyNr) + " -1 4194560 0 0";
+    };
+    put("sys/class/tty/console/active", "tty0 ttyS0");
+    put("sys/class/tty/ttyS0/dev", "4:64");
+    put("sys/class/tty/tty0/dev", "4:0");
+    put("proc/1/stat", "1" + statOf("init", 1, 0));
+    put("proc/300/stat", "300" + statOf("sh", 299, makedev(136, 5)));
+    put("proc/299/stat", "299" + statOf("my (odd) sh", 299, makedev(136, 5)));
+    put("proc/400/stat", "400" + statOf("x", 400, makedev(136, 300)));
+    put("proc/self/stat", "400" + statOf("x", 400, makedev(136, 6)));
+    const SysfsCharDeviceInfo devices(root.string());
+
+    const struct {
+        const char* what;
+        unsigned major, minor;
+        const char* refusal;
+    } cases[] = {
+        {"ttyS0", 4, 64, "the active system console"},
+        {"ttyS1", 4, 65, nullptr},
+        {"pts/5", 136, 5, "the controlling terminal of process 299 (my (odd) sh)"},
+        {"pts/300", 136, 300, "the controlling terminal of process 400 (x)"},
+        {"pts/6", 136, 6, nullptr},
+    };
+    for (const auto& c : cases) {
+        const std::optional<std::string> why =
+            whyNotASerialPort(nodeOf(S_IFCHR, c.major, c.minor), devices);
+        EXPECT_EQ(why.value_or("(passed)"), c.refusal ? c.refusal : "(passed)") << c.what;
+    }
+    fs::remove_all(root);
+}
+
+TEST(SerialPortNode, TheRealKernelConsoleIsRefused) {
+    std::ifstream active("/sys/class/tty/console/active");
+    std::string name;
+    int checked = 0;
+    const SysfsCharDeviceInfo kernel;
+    while (active >> name) {
+        struct stat node {};
+        if (::stat(("/dev/" + name).c_str(), &node) != 0) continue;
+        EXPECT_TRUE(whyNotASerialPort(node, kernel)) << "/dev/" << name << " would be opened";
+        ++checked;
+    }
+    if (checked == 0) GTEST_SKIP() << "no console device under /dev";
+}
+
+// A pty that a session has taken as its terminal, as a shell's window has, is refused and
+// its holder named; once the holder is gone the pty opens.
+TEST_F(SerialPortNodeOnDisk, APtyThatIsSomeonesTerminalIsRefused) {
+    std::string error;
+    std::optional<PtyPair> pty = PtyPair::create(&error);
+    ASSERT_TRUE(pty) << error;
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::prctl(PR_SET_NAME, "ctty-holder");
+        const int fd = ::setsid() < 0 ? -1 : ::open(pty->slavePath().c_str(), O_RDWR | O_NOCTTY);
+        const char ok = fd >= 0 && ::ioctl(fd, TIOCSCTTY, 0) == 0 ? '1' : '0';
+        [[maybe_unused]] const ssize_t n = ::write(ready[1], &ok, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char ok = 0;
+    EXPECT_EQ(::read(ready[0], &ok, 1), 1);
+    ::close(ready[0]);
+    EXPECT_EQ(ok, '1');
+
+    const SerialError refused = m_device.open(pty->slavePath(), m_plain);
+    EXPECT_EQ(refused.kind, SerialErrorKind::NotATty);
+    EXPECT_NE(refused.message.find("the controlling terminal of process " + std::to_string(child) +
+                                   " (ctty-holder)"),
+              std::string::npos)
+        << refused.message;
+    EXPECT_FALSE(m_device.isOpen());
+
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    const SerialError opened = m_device.open(pty->slavePath(), m_plain);
+    EXPECT_FALSE(opened) << opened.message;
 }
 
 }  // namespace
