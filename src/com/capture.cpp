@@ -50,52 +50,81 @@ void appendLine(QByteArray& out, const QByteArray& prefix, int milli, bool recei
     *p = '\n';
 }
 
+// A write cut short (a full disk) leaves part of a line at the end of the file: it is cut back
+// to the last whole line, so that the file holds whole lines and a later capture appended to
+// it starts on a line of its own. The chunk holds whole lines only.
+void cutToWholeLine(int fd, const QByteArray& chunk, qsizetype written) {
+    if (written <= 0 || written >= chunk.size()) return;
+    const qsizetype keep = chunk.lastIndexOf('\n', written - 1) + 1;
+    if (keep == written) return;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_size < written - keep) return;
+    if (::ftruncate(fd, st.st_size - (written - keep)) != 0) {
+        // Nothing better to do: the reason for the stop is already the write's.
+    }
+}
+
 }  // namespace
 
-Capture::Capture(std::function<QDateTime()> now) : m_now(std::move(now)) {}
+const QString Capture::kDiskStalled = QStringLiteral(
+    "ディスクが書き込みを受け付けません。64 MB が待っています (the disk takes no more data: 64 MB "
+    "are "
+    "waiting)");
+
+Capture::Capture(std::function<QDateTime()> now, FileWrite write)
+    : m_now(std::move(now)), m_write(std::move(write)) {}
 
 Capture::~Capture() { stop(); }
 
 std::optional<QString> Capture::start(const QString& path) {
     stop();
-    // Without waiting: a FIFO at the path must not hang the window.
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
-    if (fd < 0) return errnoText(errno);
+    // Checked before anything is opened: a serial port would see its lines toggled, a FIFO
+    // would hang the window.
+    FileOutcome why;
+    const int fd = openRegularForAppend(path, &why);
+    if (fd < 0) return why.reason;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const int error = errno;
+    if (::fstat(fd, &st) != 0) {
+        const QString reason = errnoText(errno);
         ::close(fd);
-        return S_ISREG(st.st_mode) ? errnoText(error) : kNotARegularFile;
+        return reason;
     }
-    m_fd = fd;
+    auto shared = std::make_shared<Shared>();
+    shared->write = m_write ? m_write : [](int to, QByteArrayView data, qsizetype* written) {
+        return writeAll(to, data, written);
+    };
+    shared->fd = fd;
+    m_shared = shared;
     m_path = path;
     m_size = static_cast<std::uint64_t>(st.st_size);
-    {
-        const std::lock_guard lock(m_mutex);
-        m_pending.clear();
-        m_stop = false;
-        m_error.reset();
-    }
     m_running = true;
-    m_writer = std::thread([this] { writerLoop(); });
+    m_writer = std::thread([shared] { writerLoop(shared); });
     return std::nullopt;
 }
 
 void Capture::stop() {
     if (!m_writer.joinable()) return;
-    {
-        const std::lock_guard lock(m_mutex);
-        m_stop = true;
-    }
-    m_wake.notify_one();
-    m_writer.join();
     m_running = false;
+    bool ended = false;
+    {
+        std::unique_lock lock(m_shared->mutex);
+        m_shared->stop = true;
+        m_shared->wake.notify_one();
+        ended = m_shared->ended.wait_for(lock, std::chrono::milliseconds(kStopWaitMs),
+                                         [this] { return m_shared->done; });
+    }
+    // A writer stuck in a stalled disk is left to finish on its own: the window must close.
+    if (ended) {
+        m_writer.join();
+    } else {
+        m_writer.detach();
+    }
 }
 
 std::optional<QString> Capture::error() const {
-    const std::lock_guard lock(const_cast<std::mutex&>(m_mutex));
-    return m_error;
+    if (!m_shared) return std::nullopt;
+    const std::lock_guard lock(m_shared->mutex);
+    return m_shared->error;
 }
 
 QByteArray Capture::line(const QDateTime& at, bool received, const QString& rendered) {
@@ -127,45 +156,59 @@ void Capture::append(bool received, QStringView rendered) {
     const int milli = static_cast<int>(ms - second * 1000);
     bool eager = false;
     qsizetype added = 0;
+    Shared& shared = *m_shared;
     {
-        const std::lock_guard lock(m_mutex);
-        if (m_error) return;
-        const qsizetype before = m_pending.size();
-        appendLine(m_pending, m_stampPrefix, milli, received, rendered);
-        added = m_pending.size() - before;
-        eager = m_pending.size() >= kEagerBytes;
+        const std::lock_guard lock(shared.mutex);
+        if (shared.error) return;
+        if (shared.pending.size() >= kMaxPending) {
+            // The disk has stopped taking data: the capture ends rather than the memory.
+            shared.error = kDiskStalled;
+            return;
+        }
+        const qsizetype before = shared.pending.size();
+        appendLine(shared.pending, m_stampPrefix, milli, received, rendered);
+        added = shared.pending.size() - before;
+        eager = shared.pending.size() >= kEagerBytes;
     }
     m_size += static_cast<std::uint64_t>(added);
-    if (eager) m_wake.notify_one();
+    if (eager) shared.wake.notify_one();
 }
 
-void Capture::writerLoop() {
+void Capture::writerLoop(const std::shared_ptr<Shared>& shared) {
     // Named, so that top and perf tell the capture's writing apart from the window's work.
     pthread_setname_np(pthread_self(), "capture");
-    std::unique_lock lock(m_mutex);
+    Shared& s = *shared;
+    std::unique_lock lock(s.mutex);
     for (;;) {
-        m_wake.wait_for(lock, std::chrono::milliseconds(kFlushMs),
-                        [this] { return m_stop || m_pending.size() >= kEagerBytes; });
-        QByteArray chunk = std::exchange(m_pending, std::exchange(m_spare, {}));
-        const bool stopping = m_stop;
+        s.wake.wait_for(lock, std::chrono::milliseconds(kFlushMs),
+                        [&s] { return s.stop || s.pending.size() >= kEagerBytes; });
+        QByteArray chunk = std::exchange(s.pending, std::exchange(s.spare, {}));
+        const bool stopping = s.stop;
         lock.unlock();
         std::optional<QString> failure;
         if (!chunk.isEmpty()) {
             errno = 0;
-            if (!writeAll(m_fd, chunk)) failure = errnoText(errno != 0 ? errno : EIO);
+            qsizetype written = 0;
+            if (!s.write(s.fd, chunk, &written)) {
+                failure = errnoText(errno != 0 ? errno : EIO);
+                cutToWholeLine(s.fd, chunk, written);
+            }
         }
         if (stopping || failure) {
-            if (::close(m_fd) != 0 && !failure) failure = errnoText(errno);
-            m_fd = -1;
+            if (::close(s.fd) != 0 && !failure) failure = errnoText(errno);
+            s.fd = -1;
         }
         chunk.resize(0);
         lock.lock();
-        m_spare = std::move(chunk);
+        s.spare = std::move(chunk);
         if (failure) {
-            m_error = failure;
-            m_pending.clear();
+            s.error = failure;
+            s.pending.clear();
+        }
+        if (stopping || failure) {
+            s.done = true;
+            s.ended.notify_all();
             return;
         }
-        if (stopping) return;
     }
 }

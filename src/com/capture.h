@@ -7,16 +7,20 @@
 // The UI thread only formats a line and appends it to a buffer under a lock; a writer thread
 // of its own puts the buffer into the file in large writes, at least every kFlushMs and at
 // stop, so a crash loses at most that much and a slow disk never holds up the window. A write
-// that fails (a full disk, a medium pulled out) ends the capture: error() then tells why, and
-// everything else goes on.
+// that fails (a full disk, a medium pulled out) ends the capture and the file keeps whole
+// lines only; a disk that stops taking data ends it once kMaxPending bytes wait. error() then
+// tells why, and everything else goes on. Stopping waits for a stalled writer at most
+// kStopWaitMs; the writer finishes on its own when the disk comes back.
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QDateTime>
 #include <QString>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -24,17 +28,26 @@
 class Capture {
 public:
     static constexpr int kFlushMs = 200;
+    static constexpr qsizetype kMaxPending = qsizetype{64} * 1024 * 1024;
+    static constexpr int kStopWaitMs = 1000;
+    // The reason error() gives once kMaxPending bytes wait for the disk.
+    static const QString kDiskStalled;
 
-    // now gives the time stamp of each line; the wall clock by default.
-    explicit Capture(std::function<QDateTime()> now = {});
+    // Puts data into the file as writeAll() does, with the count that went out in *written.
+    using FileWrite = std::function<bool(int fd, QByteArrayView data, qsizetype* written)>;
+
+    // now gives the time stamp of each line; the wall clock by default. write stands in for
+    // the disk in tests; writeAll() by default.
+    explicit Capture(std::function<QDateTime()> now = {}, FileWrite write = {});
     ~Capture();
     Capture(const Capture&) = delete;
     Capture& operator=(const Capture&) = delete;
 
-    // Opens path for appending (created when missing); refuses anything but a regular file.
-    // Returns why it could not, or nothing when the capture runs.
+    // Opens path for appending (created when missing); refuses anything but a regular file
+    // before opening it. Returns why it could not, or nothing when the capture runs.
     std::optional<QString> start(const QString& path);
-    // Writes what is still buffered and closes the file. Harmless when not running.
+    // Writes what is still buffered and closes the file, waiting at most kStopWaitMs for a
+    // stalled writer. Harmless when not running.
     void stop();
     [[nodiscard]] bool running() const { return m_running; }
     [[nodiscard]] QString path() const { return m_path; }
@@ -53,24 +66,34 @@ public:
                                          const QString& rendered);
 
 private:
+    // What the writer thread shares with us. The thread holds it too, so that a writer left
+    // behind in a stalled write outlives the capture safely.
+    struct Shared {
+        FileWrite write;
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::condition_variable ended;
+        QByteArray pending;  // guarded by mutex
+        QByteArray spare;    // guarded by mutex: the writer's last buffer, kept for its capacity
+        bool stop = false;   // guarded by mutex
+        bool done = false;   // guarded by mutex: the writer has closed the file
+        std::optional<QString> error;  // guarded by mutex
+        int fd = -1;                   // the writer's while it runs
+    };
+
     void append(bool received, QStringView rendered);
-    void writerLoop();
+    static void writerLoop(const std::shared_ptr<Shared>& shared);
 
     std::function<QDateTime()> m_now;  // empty: the wall clock, read cheaply
+    FileWrite m_write;
     // The stamp up to the seconds' dot, made once a second: local time is costly to work out
     // and a flood brings hundreds of thousands of lines a second.
     qint64 m_stampSecond = -1;
     QByteArray m_stampPrefix;
-    QByteArray m_spare;  // the writer's last buffer, handed back to keep its capacity
     QString m_path;
     bool m_running = false;
     std::atomic<std::uint64_t> m_size = 0;
 
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    QByteArray m_pending;            // guarded by m_mutex
-    bool m_stop = false;             // guarded by m_mutex
-    std::optional<QString> m_error;  // guarded by m_mutex
-    int m_fd = -1;                   // the writer thread's while it runs
+    std::shared_ptr<Shared> m_shared;
     std::thread m_writer;
 };

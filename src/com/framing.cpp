@@ -152,6 +152,10 @@ void Framing::checkTimeout(std::uint32_t now, FramingSink& sink) {
     }
 }
 
+void Framing::finishPending(FramingSink& sink) {
+    if (m_length > 0) finishUnit(sink);
+}
+
 std::optional<std::uint32_t> Framing::quietBudgetMs(std::uint32_t now) const {
     if (m_length == 0) return std::nullopt;
     const std::uint64_t elapsed = static_cast<std::uint32_t>(now - m_lastByteTick);

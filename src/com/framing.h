@@ -71,6 +71,10 @@ public:
     // more than the timeout (tick differences taken as unsigned 32-bit).
     void checkTimeout(std::uint32_t now, FramingSink& sink);
 
+    // The line ended (a hangup, a line error, a close): a pending unit is handed over now, as
+    // the silence would have handed it over.
+    void finishPending(FramingSink& sink);
+
     // Milliseconds until checkTimeout() would hand over the pending unit (at least 1); nullopt
     // when no unit is pending.
     [[nodiscard]] std::optional<std::uint32_t> quietBudgetMs(std::uint32_t now) const;

@@ -144,6 +144,10 @@ void PortDriver::closeOpenPort() {
     }
     // The thread may have stopped the port by itself while we waited.
     if (!m_state.open) return;
+    // What came before the close is shown, before the status bar shows the port closed.
+    if (m_handler) m_handler->lineEnded();
+    // A window pausing on that last unit may have closed the port meanwhile.
+    if (!m_state.open) return;
     m_device.close();
     m_state.open = false;
     Q_EMIT statusChanged(m_link.portName + QStringLiteral(":OFF"));
@@ -253,6 +257,11 @@ void PortDriver::receiveThreadEnded(TRecvThread* thread, bool byStopRequest) {
 }
 
 void PortDriver::stopPort() {
+    // The bytes that came before a hangup or a line error end their unit as silence would;
+    // a window pausing on that unit may close the port meanwhile.
+    const bool wasOpen = m_state.open;
+    if (m_handler) m_handler->lineEnded();
+    if (wasOpen && !m_state.open) return;
     if (m_vanishSeen && m_link.reconnect && !(m_pty && !m_pty->link)) {
         startWaiting();
         return;

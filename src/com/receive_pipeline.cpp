@@ -17,7 +17,22 @@ void ReceivePipeline::setKeyFrameTargets(KeyFrameTarget* keyPanel, KeyFrameTarge
     m_survey = survey;
 }
 
+namespace {
+
+struct Busy {
+    int& depth;
+    explicit Busy(int& d) : depth(d) { ++depth; }
+    ~Busy() { --depth; }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+};
+
+}  // namespace
+
 void ReceivePipeline::restart() {
+    // A line that ended unnoticed still shows what it brought, in the old framing.
+    if (m_busy == 0) finishPending();
+    m_endDeferred = false;
     m_framing.setMode(delimiterModeFor(m_link.recvDlmt));
     // Taken as unsigned, like the tick differences it is compared with: a hand-edited -1
     // means units never end by silence, only by their delimiter or size.
@@ -26,11 +41,40 @@ void ReceivePipeline::restart() {
 }
 
 void ReceivePipeline::received(std::span<const std::uint8_t> bytes, std::uint32_t now) {
-    m_now = now;
-    m_framing.feed(bytes, now, *this);
-    m_framing.checkTimeout(now, *this);
-    showPendingIds();
+    {
+        const Busy busy(m_busy);
+        m_now = now;
+        m_framing.feed(bytes, now, *this);
+        m_framing.checkTimeout(now, *this);
+        showPendingIds();
+    }
+    if (m_endDeferred && m_busy == 0) {
+        m_endDeferred = false;
+        finishPending();
+    }
     m_view.flushSoon();
+}
+
+void ReceivePipeline::lineEnded() {
+    if (m_busy > 0) {
+        m_endDeferred = true;
+        return;
+    }
+    finishPending();
+}
+
+void ReceivePipeline::finishPending() {
+    if (m_framing.pendingLength() == 0) return;
+    {
+        const Busy busy(m_busy);
+        m_now = m_ticks.now();
+        m_framing.finishPending(*this);
+        showPendingIds();
+    }
+    // A close while that unit was handed over finds nothing more to hand over.
+    m_endDeferred = false;
+    // The port is going: no later flush may come for it.
+    m_view.flush();
 }
 
 void ReceivePipeline::showPendingIds() {

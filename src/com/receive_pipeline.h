@@ -79,6 +79,7 @@ public:
 
     void restart() override;
     void received(std::span<const std::uint8_t> bytes, std::uint32_t now) override;
+    void lineEnded() override;
     [[nodiscard]] std::optional<std::uint32_t> quietBudgetMs(std::uint32_t now) const override;
 
     [[nodiscard]] const Framing& framing() const { return m_framing; }
@@ -98,6 +99,7 @@ private:
     void frameCompleted(const FrameHeaderInfo& header, std::span<const std::uint8_t> unit) override;
     void unitFinished(std::span<const std::uint8_t> unit) override;
     void showPendingIds();
+    void finishPending();
 
     const LinkSettings& m_link;
     PortDriver& m_port;
@@ -111,6 +113,10 @@ private:
     OneShotTable m_oneShot;
     std::uint32_t m_now = 0;
     Stats m_stats;
+    // Inside received() or a hand-over: a line that ends meanwhile hands its unit over once
+    // that returns, not in the middle of the unit being handed over.
+    int m_busy = 0;
+    bool m_endDeferred = false;
     // IDs of the last complete frame not yet handed to the panel (dst, src).
     std::optional<std::pair<std::array<std::uint8_t, 4>, std::array<std::uint8_t, 4>>> m_pendingIds;
 };

@@ -88,6 +88,25 @@ void keepOwnership(int fd, const struct stat& old, const QByteArray& folder) {
     }
 }
 
+// A descriptor opened with O_PATH shows what the path names without opening it (no driver
+// runs, no FIFO waits); once it shows a regular file, that very file is opened through /proc,
+// so nothing swapped in at the path meanwhile can be opened instead.
+int reopenRegular(int pathFd, int flags, FileOutcome* why) {
+    struct stat st {};
+    if (::fstat(pathFd, &st) != 0) {
+        *why = failure(errno);
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        *why = refusal(kNotARegularFile);
+        return -1;
+    }
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(pathFd);
+    const int fd = ::open(self.constData(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) *why = failure(errno);
+    return fd;
+}
+
 }  // namespace
 
 const QString kNotARegularFile =
@@ -95,20 +114,20 @@ const QString kNotARegularFile =
 
 FileRead readRegularFile(const QString& path) {
     FileRead result;
-    // O_NONBLOCK so a FIFO at the path cannot hang us; it has no effect on regular files.
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
+    const int pathFd = ::open(QFile::encodeName(path).constData(), O_PATH | O_CLOEXEC);
+    if (pathFd < 0) {
         result.status = errno == ENOENT ? ReadStatus::Missing : ReadStatus::Failed;
         result.reason = QString::fromLocal8Bit(std::strerror(errno));
         return result;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        result.reason = QString::fromLocal8Bit(std::strerror(errno));
-    } else if (!S_ISREG(st.st_mode)) {
-        result.reason = kNotARegularFile;
-    } else {
+    FileOutcome why;
+    const int fd = reopenRegular(pathFd, O_RDONLY, &why);
+    ::close(pathFd);
+    if (fd < 0) {
+        result.reason = why.reason;
+        return result;
+    }
+    {
         char buffer[65536];
         for (;;) {
             const ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -129,17 +148,61 @@ FileRead readRegularFile(const QString& path) {
     return result;
 }
 
-bool writeAll(int fd, QByteArrayView data) {
+int openRegularForAppend(const QString& path, FileOutcome* why) {
+    QByteArray target = QFile::encodeName(path);
+    // Each round either opens, fails, or follows one link to a missing file; a path that keeps
+    // changing under us ends as a loop.
+    for (int round = 0; round < 40; ++round) {
+        if (const int pathFd = ::open(target.constData(), O_PATH | O_CLOEXEC); pathFd >= 0) {
+            const int fd = reopenRegular(pathFd, O_WRONLY | O_APPEND, why);
+            ::close(pathFd);
+            return fd;
+        }
+        if (errno != ENOENT) {
+            *why = failure(errno);
+            return -1;
+        }
+        // A new name: O_EXCL makes a file or fails, and never opens whatever is there.
+        const int fd = ::open(target.constData(),
+                              O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+        if (fd >= 0) return fd;
+        if (errno != EEXIST) {
+            *why = failure(errno);
+            return -1;
+        }
+        // A link to a missing file makes that file, as a plain open would; anything else
+        // appeared meanwhile and is looked at again.
+        struct stat st {};
+        if (::lstat(target.constData(), &st) == 0 && S_ISLNK(st.st_mode)) {
+            QByteArray link(4096, '\0');
+            const ssize_t n = ::readlink(target.constData(), link.data(), 4096);
+            if (n < 0) {
+                *why = failure(errno);
+                return -1;
+            }
+            link.truncate(n);
+            target = link.startsWith('/') ? link : folderOf(target) + '/' + link;
+        }
+    }
+    *why = failure(ELOOP);
+    return -1;
+}
+
+bool writeAll(int fd, QByteArrayView data, qsizetype* written) {
     const char* p = data.data();
     qsizetype left = data.size();
+    const auto done = [&](bool ok) {
+        if (written) *written = data.size() - left;
+        return ok;
+    };
     while (left > 0) {
         const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n <= 0) return done(false);
         p += n;
         left -= n;
     }
-    return true;
+    return done(true);
 }
 
 FileOutcome replaceFileContents(const QString& path, QByteArrayView data) {

@@ -32,11 +32,18 @@ struct FileRead {
     QString reason;  // when Failed
 };
 
-// Never blocks: the file is opened without waiting and must be a regular file.
+// Never blocks, and opens nothing but a regular file: anything else is refused unopened.
 [[nodiscard]] FileRead readRegularFile(const QString& path);
 
-// Writes all of data to fd, resuming after partial writes and EINTR.
-bool writeAll(int fd, QByteArrayView data);
+// Opens path for appending, creating it when missing, and never opens anything else than a
+// regular file: a device, FIFO or folder at the path or behind a link is refused unopened
+// (opening a serial port toggles its lines), also when it is put there while we look.
+// Returns the descriptor, or -1 and why.
+[[nodiscard]] int openRegularForAppend(const QString& path, FileOutcome* why);
+
+// Writes all of data to fd, resuming after partial writes and EINTR. *written, when given,
+// gets the count that went out, also when the write failed part way.
+bool writeAll(int fd, QByteArrayView data, qsizetype* written = nullptr);
 
 // Writes data to a temporary file beside path, syncs it and renames it over path; a symlink
 // is followed so the link stays. Fails, touching nothing, when path exists as anything but a

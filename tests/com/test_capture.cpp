@@ -1,11 +1,26 @@
 // SPDX-License-Identifier: MIT
 // The capture's line for a received unit and a sent frame: stamp to the millisecond,
-// direction, the rendered bytes, CR LF.
+// direction, the rendered bytes, CR LF. What the capture will not open, and a disk that stops
+// taking its data.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "com/capture.h"
+#include "com/safe_file.h"
+#include "platform/pty_pair.h"
 
 namespace {
 
@@ -32,6 +47,98 @@ TEST(CaptureLine, Formats) {
     };
     for (const LineCase& c : cases)
         EXPECT_EQ(Capture::line(c.at, c.received, c.rendered), c.expected) << c.expected.data();
+}
+
+// A device, FIFO or folder given as the capture is refused without being opened: an open of
+// a serial port toggles DTR and RTS, a watchdog node arms. inotify sees every real open (an
+// O_PATH look is none). The settings and monitor files' reader keeps to the same rule.
+TEST(CaptureStart, RefusesWhatIsNoRegularFileWithoutOpeningIt) {
+    QTemporaryDir dir;
+    std::string error;
+    auto pty = PtyPair::create(&error);
+    ASSERT_TRUE(pty) << error;
+    const QString fifo = dir.filePath(QStringLiteral("fifo"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    // With a reader, an open for writing would succeed at once.
+    const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    const QString slave = QString::fromStdString(pty->slavePath());
+    const QString link = dir.filePath(QStringLiteral("port-link"));
+    ASSERT_TRUE(QFile::link(slave, link));
+
+    for (const QString& target : {slave, link, fifo, dir.path()}) {
+        SCOPED_TRACE(target.toStdString());
+        const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        ASSERT_GE(watch, 0);
+        ASSERT_GE(::inotify_add_watch(watch, QFile::encodeName(target).constData(), IN_OPEN), 0);
+        Capture capture;
+        EXPECT_EQ(capture.start(target), kNotARegularFile);
+        EXPECT_FALSE(capture.running());
+        EXPECT_EQ(readRegularFile(target).reason, kNotARegularFile);
+        char events[4096];
+        EXPECT_LT(::read(watch, events, sizeof events), 0) << "the target was opened";
+        ::close(watch);
+    }
+    ::close(reader);
+
+    // A link to a regular file, or to a name not yet taken, is still followed.
+    const QString file = dir.filePath(QStringLiteral("made-through-link.log"));
+    const QString dangling = dir.filePath(QStringLiteral("log-link"));
+    ASSERT_TRUE(QFile::link(file, dangling));
+    for (int round = 0; round < 2; ++round) {
+        Capture capture;
+        ASSERT_EQ(capture.start(dangling), std::nullopt);
+        capture.received(QStringLiteral(" 41h"));
+        capture.stop();
+    }
+    EXPECT_EQ(QFileInfo(file).size(), 2 * (26 + 4 + 2));
+}
+
+// A disk that stops taking data (a hung network mount): the buffer stops growing at its bound
+// with a reason, stopping waits about a second, not for the disk, and the writer left behind
+// finishes whole lines once the disk comes back, after the capture itself is gone.
+TEST(CaptureStart, AStalledDiskNeitherGrowsTheBufferNorHoldsUpTheStop) {
+    struct Disk {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool stalled = true;
+        int writes = 0;
+    };
+    auto disk = std::make_shared<Disk>();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("stalled.log"));
+    auto capture = std::make_unique<Capture>(
+        std::function<QDateTime()>{}, [disk](int fd, QByteArrayView data, qsizetype* written) {
+            std::unique_lock lock(disk->mutex);
+            disk->cv.wait(lock, [&] { return !disk->stalled; });
+            ++disk->writes;
+            return writeAll(fd, data, written);
+        });
+    ASSERT_EQ(capture->start(path), std::nullopt);
+    const QString unit = QString(QStringLiteral(" 41h")).repeated(1000);
+    for (int i = 0; i < 40'000 && !capture->error(); ++i) capture->received(unit);
+    ASSERT_EQ(capture->error(), Capture::kDiskStalled);
+    const auto size = capture->size();
+    EXPECT_LT(size, 2 * static_cast<std::uint64_t>(Capture::kMaxPending));
+    EXPECT_GE(size, static_cast<std::uint64_t>(Capture::kMaxPending));
+
+    const auto before = std::chrono::steady_clock::now();
+    capture->stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(1500));
+    capture.reset();
+
+    {
+        const std::lock_guard lock(disk->mutex);
+        disk->stalled = false;
+    }
+    disk->cv.notify_all();
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (QFileInfo(path).size() < static_cast<qint64>(size) &&
+           std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(QFileInfo(path).size(), static_cast<qint64>(size));
+    // The writer closes the file and ends right after its last write.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
 }
 
 }  // namespace

@@ -67,9 +67,11 @@ protected:
         Lines lines;
         const QByteArray all = f.readAll();
         EXPECT_TRUE(all.isEmpty() || all.endsWith("\r\n"));
+        static const QRegularExpression whole(QStringLiteral(
+            "^\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} (=>|<=)( [0-9A-F]{2}h)*\r$"));
         for (const QByteArray& line : all.split('\n')) {
             if (line.isEmpty()) continue;
-            EXPECT_TRUE(line.endsWith('\r'));
+            EXPECT_TRUE(whole.match(QString::fromUtf8(line)).hasMatch()) << line.toStdString();
             const QString text = QString::fromUtf8(line.chopped(1));
             const QString way = text.mid(23, 3);
             (way == QStringLiteral(" =>") ? lines.received : lines.sent) << text.mid(26);
@@ -162,6 +164,37 @@ TEST_F(CaptureOnPtyTest, AFullDiskStopsTheCaptureOnly) {
     EXPECT_EQ(window->receivePipeline().stats().units, units + 1);
     EXPECT_TRUE(context->port.isOpen());
     EXPECT_EQ(prompts.shown.size(), 1u);
+}
+
+// A disk that fills mid-line: the file keeps whole lines only, and a capture appended to it
+// once there is room again starts on a line of its own.
+TEST_F(CaptureOnPtyTest, AFullDiskLeavesOnlyWholeLines) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+    const QString mountPoint = dir.filePath(QStringLiteral("small"));
+    ASSERT_TRUE(QDir().mkpath(mountPoint));
+    if (::mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "tmpfs mount not permitted here";
+    m_mounted = mountPoint;
+    const QString spare = QDir(mountPoint).filePath(QStringLiteral("spare"));
+    {
+        QFile f(spare);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_EQ(f.write(QByteArray(16 * 1024, 'x')), 16 * 1024);
+    }
+    const QString path = QDir(mountPoint).filePath(QStringLiteral("full.log"));
+    ASSERT_FALSE(window->startCapture(path));
+    sendFrames(0, 700);  // about 64 KB of lines, more than the 48 KB left
+    ASSERT_TRUE(pumpUntil([&] { return !prompts.shown.empty(); }, ticks, 3000));
+    const Lines cut = fileLines(path);
+    EXPECT_FALSE(cut.received.isEmpty());
+    EXPECT_EQ(cut.received, m_expected.mid(0, cut.received.size()));
+
+    ASSERT_TRUE(QFile::remove(spare));
+    ASSERT_FALSE(window->startCapture(path));
+    sendFrames(700, 3);
+    window->stopCapture();
+    const Lines again = fileLines(path);
+    EXPECT_EQ(again.received, cut.received + m_expected.mid(700));
 }
 
 }  // namespace

@@ -74,6 +74,7 @@ TEST_F(ShutdownTest, CloseDuringAPauseOnReceivedDataEndsCleanly) {
     ASSERT_TRUE(ptytest::writeAll(farEnd->masterFd(), {key.begin(), key.end()}));
     ASSERT_TRUE(pumpUntil([&] { return pausing.pauseEnded; }, ticks, 3000));
     EXPECT_TRUE(closedInPause);
+    EXPECT_EQ(pausing.frames, 1) << "the close hands nothing over twice";
     EXPECT_FALSE(context->port.isOpen());
     ASSERT_TRUE(pumpUntil([this] { return !context->port.state().receiveRunning; }, ticks, 3000));
     window->receivePipeline().setKeyFrameTargets(nullptr, nullptr);
