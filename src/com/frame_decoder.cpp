@@ -434,11 +434,10 @@ void Decoder::appliedIds() {
             add(id, at, 2, QStringLiteral("not inside the frame"));
             f = m_out.fields.end() - 1;
         }
+        // The applied value right after the decoded one, where a narrow pane still shows it.
         f->applied = took;
-        const QString note = QStringLiteral(
-                                 "the terminal applied 0x%1 (unit bytes %2-%3, the "
-                                 "stray bytes counted)")
-                                 .arg(hexDigits(took, 4))
+        f->meaning += QStringLiteral("; the terminal applied 0x%1").arg(hexDigits(took, 4));
+        const QString note = QStringLiteral("taken from unit bytes %1-%2, the stray bytes counted")
                                  .arg(at)
                                  .arg(at + 1);
         f->anomaly = f->anomaly.isEmpty() ? note : f->anomaly + QStringLiteral("; ") + note;

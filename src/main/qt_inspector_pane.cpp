@@ -28,7 +28,9 @@ QList<QTextEdit::ExtraSelection> blockMarks(const QPlainTextEdit& monitor, int f
          b = b.next()) {
         QTextEdit::ExtraSelection mark;
         mark.cursor = QTextCursor(b);
-        mark.cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+        // Through the line break, so that the last line too is marked to the edge.
+        if (!mark.cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor))
+            mark.cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
         mark.format.setBackground(shade);
         mark.format.setProperty(QTextFormat::FullWidthSelection, true);
         marks.append(mark);

@@ -323,10 +323,12 @@ TEST(DecodedReceived, EveryUnitShowsTheIdsTheReceiverApplied) {
             EXPECT_EQ(sys->applied.value_or(sys->value.value_or(-1)), cut.applied[i]->first);
             EXPECT_EQ(pro->applied.value_or(pro->value.value_or(-1)), cut.applied[i]->second);
             EXPECT_EQ(sys->applied.has_value(), stray);
+            EXPECT_EQ(!sys->anomaly.isEmpty(), stray);
             if (stray) {
-                const QString took = QString::number(cut.applied[i]->first, 16).toUpper();
-                EXPECT_TRUE(sys->anomaly.contains(QStringLiteral("applied 0x") + took))
-                    << sys->anomaly.toStdString();
+                const QString took =
+                    QString::number(cut.applied[i]->first, 16).toUpper().rightJustified(4, u'0');
+                EXPECT_TRUE(sys->meaning.endsWith(QStringLiteral("applied 0x") + took))
+                    << sys->meaning.toStdString();
             }
         }
     }
