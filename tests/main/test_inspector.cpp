@@ -95,6 +95,12 @@ TEST_F(InspectorTest, AChosenLineShowsItsUnitDecoded) {
         EXPECT_EQ(pane(), decodedReceived(keyFrame())) << c.row;
         EXPECT_EQ(marked(*window->memoRecv), range(0, second)) << c.row;
     }
+    // The same bytes twice are two units, each marked alone.
+    window->btnClearClick();
+    receive(keyFrame());
+    receive(keyFrame());
+    selectLine(1);
+    EXPECT_EQ(marked(*window->memoRecv), range(1, 2));
     // Nothing is marked while the pane explains no line, or is hidden.
     window->edtMsgID->setText(QStringLiteral("2A"));
     EXPECT_TRUE(marked(*window->memoRecv).isEmpty());
