@@ -90,6 +90,8 @@ private:
     void keyFrame();
     void settingsResponse();
     void rest(int from, FieldId id, const QString& meaning, const QString& anomaly);
+    [[nodiscard]] bool takenByLength() const;
+    void appliedIds();
 
     Bytes m_unit;
     DecodeOptions m_options;
@@ -121,12 +123,17 @@ DecodedUnit Decoder::run() {
     m_start = start;
     if (start > 0) {
         add(FieldId::Stray, 0, start, hexAndText(slice(0, start))).anomaly =
-            QStringLiteral("%1 bytes before the start mark; the framing counts them into the "
-                           "frame's length")
+            QStringLiteral(
+                "the unit does not begin with the start mark: %1 byte(s) before it, "
+                "which the framing counts into the frame's length")
                 .arg(start);
     }
     header();
     if (m_payload <= n) payload();
+    if (start > 0) {
+        m_out.summary += QStringLiteral("; %1 stray byte(s) before the start mark").arg(start);
+        appliedIds();
+    }
     return m_out;
 }
 
@@ -148,6 +155,12 @@ void Decoder::header() {
     QStringList problems;
     if (m_length != frameBytes) {
         problems << QStringLiteral("the unit holds %1 bytes from the start mark").arg(frameBytes);
+        if (s > 0 && takenByLength()) {
+            problems.last() +=
+                QStringLiteral(
+                    ": the terminal ended it at %1 bytes, the stray bytes counted, and took it")
+                    .arg(m_length);
+        }
     }
     if (m_length < hdr::kSize) problems << QStringLiteral("shorter than the 13-byte header");
     if (m_options.direction == Direction::Received && m_length >= hdr::kReceiveLengthLimit) {
@@ -395,6 +408,40 @@ void Decoder::settingsResponse() {
     word(FieldId::SysId, sys);
     word(FieldId::ProId, pro);
     rest(pro + 2, FieldId::NotInterpreted, QStringLiteral("not interpreted"), QString());
+}
+
+// The framing ends a unit once it holds as many bytes as the length byte says, counting any
+// stray bytes in front; such a unit is taken as a frame.
+bool Decoder::takenByLength() const {
+    return m_options.direction == Direction::Received && m_options.framesFollowed &&
+           m_length >= hdr::kSize && unitSize() == m_length;
+}
+
+// The terminal reads a settings response's IDs at fixed unit offsets, stray bytes included; the
+// fields above count from the start mark, so both are shown.
+void Decoder::appliedIds() {
+    if (!takenByLength() || m_msgIdField < 0 || m_msgId != msg::kSettingsResponse ||
+        m_length != answer::kLength) {
+        return;
+    }
+    const std::array<std::pair<FieldId, int>, 2> ids{
+        {{FieldId::SysId, answer::kSysId}, {FieldId::ProId, answer::kProId}}};
+    for (const auto& [id, at] : ids) {
+        const std::int64_t took = bigEndian(slice(at, 2));
+        auto f = std::find_if(m_out.fields.begin(), m_out.fields.end(),
+                              [id](const DecodedField& x) { return x.id == id; });
+        if (f == m_out.fields.end()) {
+            add(id, at, 2, QStringLiteral("not inside the frame"));
+            f = m_out.fields.end() - 1;
+        }
+        // The applied value right after the decoded one, where a narrow pane still shows it.
+        f->applied = took;
+        f->meaning += QStringLiteral("; the terminal applied 0x%1").arg(hexDigits(took, 4));
+        const QString note = QStringLiteral("taken from unit bytes %1-%2, the stray bytes counted")
+                                 .arg(at)
+                                 .arg(at + 1);
+        f->anomaly = f->anomaly.isEmpty() ? note : f->anomaly + QStringLiteral("; ") + note;
+    }
 }
 
 void Decoder::rest(int from, FieldId id, const QString& meaning, const QString& anomaly) {

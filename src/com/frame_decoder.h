@@ -55,6 +55,9 @@ struct DecodedField {
     // The number the field carries where it has one: an index, a code, an ID high byte first.
     std::optional<std::int64_t> value;
     QString anomaly;  // empty when nothing is wrong
+    // What the terminal took for this field where it read other bytes than these: a settings
+    // response behind stray bytes is applied from the unit's bytes 32 to 35, not the frame's.
+    std::optional<std::int64_t> applied;
 
     [[nodiscard]] int size() const { return static_cast<int>(bytes.size()); }
 };
@@ -64,6 +67,9 @@ struct DecodeOptions {
     // The terminal's model row, for the one command whose MsgID does not tell the row (the peer
     // channel command); without it that command's indexes are checked against every row's list.
     std::optional<int> modelRow;
+    // The receiver followed frames (no receive delimiter), so a unit its length byte ended was
+    // taken as a frame and a settings response in it applied.
+    bool framesFollowed = true;
 };
 
 struct DecodedUnit {

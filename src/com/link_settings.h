@@ -22,6 +22,8 @@ struct LinkSettings {
     bool reconnect = false;
     // The frame inspector pane beside the monitor is shown.
     bool inspector = false;
+    // The inspector pane's width as the user last dragged it; 0 until then (it fits its lines).
+    int inspectorWidth = 0;
 
     bool operator==(const LinkSettings&) const = default;
 };

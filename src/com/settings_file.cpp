@@ -102,6 +102,7 @@ Settings loadSettings(const QString& path) {
     link.lineWidth = std::clamp(lineBytes, -kMaxLineBytes, kMaxLineBytes) * 4;
     link.reconnect = profileInt(doc.value(kComPort, "Reconnect"), 0) != 0;
     link.inspector = profileInt(doc.value(kComPort, "Inspector"), 0) != 0;
+    link.inspectorWidth = std::max(0, profileInt(doc.value(kComPort, "InspectorWidth"), 0));
 
     ModuleSettings& module = s.module;
     integer(kQlUnit, "RFch____", module.rfCh);
@@ -147,6 +148,8 @@ bool saveSettings(const QString& path, const Settings& settings) {
     if (link.reconnect || doc.value(kComPort, "Reconnect")) integer("Reconnect", link.reconnect);
     // Inspector likewise.
     if (link.inspector || doc.value(kComPort, "Inspector")) integer("Inspector", link.inspector);
+    if (link.inspectorWidth > 0 || doc.value(kComPort, "InspectorWidth"))
+        integer("InspectorWidth", link.inspectorWidth);
 
     for (const auto& [key, value] : comPort) doc.setValue(kComPort, key, value);
     doc.setValue(kQlUnit, "RFch____", QByteArray::number(module.rfCh));

@@ -30,17 +30,20 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <utility>
 #include <variant>
 
 #include "com/app_context.h"
 #include "com/frame_decoder.h"
 #include "com/frame_format.h"
+#include "com/framing.h"
 #include "com/frmCom.h"
 #include "com/handler_guard.h"
 #include "com/profile_text.h"
 #include "main/module_commands.h"
 #include "main/module_model.h"
 #include "main/monitor_file.h"
+#include "main/qt_inspector_pane.h"
 #include "main/qt_monitor_text.h"
 #include "platform/network_port_name.h"
 #include "platform/ticks.h"
@@ -471,6 +474,10 @@ void TfrmMain::buildInspector() {
     m_monitorSplit->addWidget(memoRecv);
     m_monitorSplit->addWidget(pnlInspector);
     m_monitorSplit->setStretchFactor(0, 1);
+    m_monitorSplit->installEventFilter(this);
+    // Only the user's drag moves the handle; the width chosen is kept from then on.
+    connect(m_monitorSplit, &QSplitter::splitterMoved, this,
+            [this] { m_ctx.settings.link.inspectorWidth = m_monitorSplit->sizes().value(1); });
     m_viewportTracking = memoRecv->viewport()->hasMouseTracking();
     memoRecv->viewport()->installEventFilter(this);
 
@@ -494,15 +501,60 @@ void TfrmMain::setInspectorShown(bool shown) {
     memoRecv->viewport()->setMouseTracking(shown || m_viewportTracking);
     if (shown == !pnlInspector->isHidden()) return;
     pnlInspector->setVisible(shown);
-    if (!shown) return;
-    // The monitor keeps the larger part.
-    const int width = std::max(m_monitorSplit->width(), 400);
-    m_monitorSplit->setSizes({width - width * 9 / 20, width * 9 / 20});
+    if (!shown) {
+        memoRecv->setExtraSelections({});
+        return;
+    }
     inspectBlock(memoRecv->textCursor().blockNumber());
+    sizeInspector(true);
 }
 
 void TfrmMain::showInspectorText(const QString& text) {
-    if (pnlInspector->toPlainText() != text) pnlInspector->setPlainText(text);
+    if (pnlInspector->toPlainText() == text) return;
+    pnlInspector->setPlainText(text);
+    sizeInspector(false);
+}
+
+void TfrmMain::sizeInspector(bool opening) {
+    if (pnlInspector->isHidden()) return;
+    if (!m_monitorSplit->isVisible()) {
+        // The splitter has its width only once the window shows (see eventFilter).
+        m_inspectorSizePending = true;
+        return;
+    }
+    opening = opening || std::exchange(m_inspectorSizePending, false);
+    const int dragged = m_ctx.settings.link.inspectorWidth;
+    if (!opening && dragged > 0) return;
+    const int total = std::max(0, m_monitorSplit->width() - m_monitorSplit->handleWidth());
+    const int least = pnlInspector->minimumWidth();
+    // The monitor keeps the larger part, and at least the pane's least width.
+    const int width =
+        dragged > 0 ? std::clamp(dragged, least, std::max(least, total - least))
+                    : std::clamp(widthForLines(*pnlInspector), least, std::max(least, total / 2));
+    if (!opening && width <= pnlInspector->width()) return;
+    m_monitorSplit->setSizes({total - width, width});
+}
+
+void TfrmMain::markInspected(int blockNumber) {
+    const auto unitOf = [this](int number) -> const UnitLine* {
+        const QTextBlock b = memoRecv->document()->findBlockByNumber(number);
+        return b.isValid() ? dynamic_cast<const UnitLine*>(b.userData()) : nullptr;
+    };
+    const UnitLine* line = blockNumber >= 0 ? unitOf(blockNumber) : nullptr;
+    if (line == nullptr) {
+        if (!memoRecv->extraSelections().isEmpty()) memoRecv->setExtraSelections({});
+        return;
+    }
+    // The lines of one unit share its bytes; an empty unit is one line.
+    const auto same = [&](int number) {
+        const UnitLine* other = unitOf(number);
+        return !line->bytes.isEmpty() && other && other->bytes.isSharedWith(line->bytes);
+    };
+    int first = blockNumber;
+    int last = blockNumber;
+    while (first > 0 && same(first - 1)) --first;
+    while (same(last + 1)) ++last;
+    memoRecv->setExtraSelections(blockMarks(*memoRecv, first, last));
 }
 
 void TfrmMain::inspectBlock(int blockNumber) {
@@ -510,18 +562,22 @@ void TfrmMain::inspectBlock(int blockNumber) {
     m_inspectedBlock = blockNumber;
     const QTextBlock block = memoRecv->document()->findBlockByNumber(blockNumber);
     const auto* line = dynamic_cast<const UnitLine*>(block.userData());
+    markInspected(blockNumber);
     if (line == nullptr) {
         showInspectorText(
             QStringLiteral("この行に受信データはありません (no received unit behind this line)"));
         return;
     }
-    showInspectorText(
-        renderDecoded(decodeUnit(byteSpan(line->bytes), {Direction::Received, m_modelRow})));
+    const bool framesFollowed =
+        delimiterModeFor(m_ctx.settings.link.recvDlmt) == DelimiterMode::None;
+    showInspectorText(renderDecoded(
+        decodeUnit(byteSpan(line->bytes), {Direction::Received, m_modelRow, framesFollowed})));
 }
 
 void TfrmMain::inspectSendPreview() {
     m_inspecting = Inspecting::SendPreview;
     m_inspectedBlock = -1;
+    markInspected(-1);
     const PanelTexts texts{edtMsgID->text(), edtDstID->text(), edtSrcID->text(),
                            cmbSend->currentText(), parameterHexMode()};
     // The sequence number Send would take next; looking does not take it.
@@ -1209,6 +1265,8 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
             }
         }
     }
+    if (watched == m_monitorSplit && event->type() == QEvent::Show && m_inspectorSizePending)
+        sizeInspector(true);
     if (watched == memoRecv->viewport() && !pnlInspector->isHidden()) {
         // Hovering explains the line under the pointer; leaving goes back to the caret's line.
         if (event->type() == QEvent::MouseMove) {

@@ -240,6 +240,11 @@ private:
     void inspectBlock(int blockNumber);
     void inspectSendPreview();
     void showInspectorText(const QString& text);
+    // Opening, the pane takes the width the user dragged it to or, never dragged, the width of
+    // its lines up to half the window; until dragged, it only widens as longer lines come.
+    void sizeInspector(bool opening);
+    // Marks in the monitor the lines of the unit the pane explains.
+    void markInspected(int blockNumber);
 
     AppContext& m_ctx;
     // The peers may be destroyed before this window; QPointer notices.
@@ -261,6 +266,7 @@ private:
     enum class Inspecting { Line, SendPreview };
     Inspecting m_inspecting = Inspecting::Line;
     int m_inspectedBlock = -1;
+    bool m_inspectorSizePending = false;  // opened before the window was laid out
     bool m_inserting = false;         // flush() is adding lines
     bool m_viewportTracking = false;  // the monitor's own pointer tracking, without the pane  //
                                       // the monitor line the pane explains, while it explains one

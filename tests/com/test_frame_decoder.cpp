@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: MIT
 // The decoder against the builders: every frame the terminal builds reads back as the values it
 // was built from, and every oddity is flagged on its field.
+#include <gtest/gtest.h>
+
 #include "com/cp932.h"
 #include "com/frame_decoder.h"
 #include "com/frame_format.h"
+#include "com/framing.h"
 #include "main/module_commands.h"
 #include "support/test_bytes.h"
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -15,11 +16,14 @@ QByteArray hex(const char* text) { return QByteArray::fromHex(text); }
 
 const QByteArray kEveryone = hex("FFFFFFFF");
 
+std::span<const std::uint8_t> span(const QByteArray& b) {
+    return {reinterpret_cast<const std::uint8_t*>(b.constData()),
+            static_cast<std::size_t>(b.size())};
+}
+
 DecodedUnit decode(const QByteArray& unit, Direction direction = Direction::Sent,
-                   std::optional<int> row = std::nullopt) {
-    return decodeUnit(std::span(reinterpret_cast<const std::uint8_t*>(unit.constData()),
-                                static_cast<std::size_t>(unit.size())),
-                      DecodeOptions{direction, row});
+                   std::optional<int> row = std::nullopt, bool framesFollowed = true) {
+    return decodeUnit(span(unit), DecodeOptions{direction, row, framesFollowed});
 }
 
 QByteArray commandFrame(std::uint8_t msgId, const QByteArray& payload, std::uint8_t seq = 7) {
@@ -260,6 +264,81 @@ TEST_F(DecodedFrame, ResponseAndRecordExamplesAndEveryAnomaly) {
     EXPECT_FALSE(got.isFrame);
     ASSERT_EQ(got.fields.size(), 1);
     EXPECT_EQ(got.fields[0].meaning, QStringLiteral("68 65 6C 6C 6F  \"hello\""));
+}
+
+// The units the framing cuts, and the IDs the receiver applies from each (bytes 32 to 35 of a
+// completed settings response).
+struct CutUnits : FramingSink {
+    void frameCompleted(const FrameHeaderInfo& header, std::span<const std::uint8_t> u) override {
+        if (isSettingsResponse(header) && u.size() >= 36)
+            appliedTo = {(u[32] << 8) | u[33], (u[34] << 8) | u[35]};
+    }
+    void unitFinished(std::span<const std::uint8_t> u) override {
+        units.emplace_back(reinterpret_cast<const char*>(u.data()),
+                           static_cast<qsizetype>(u.size()));
+        applied.push_back(appliedTo);
+        appliedTo.reset();
+    }
+    std::optional<std::pair<std::int64_t, std::int64_t>> appliedTo;
+    std::vector<QByteArray> units;
+    std::vector<std::optional<std::pair<std::int64_t, std::int64_t>>> applied;
+};
+
+TEST(DecodedReceived, EveryUnitShowsTheIdsTheReceiverApplied) {
+    QByteArray response = testbytes::settingsResponse(0x12, 0x34, 0x56, 0x78);
+    response[31] = static_cast<char>(0x92);
+    const struct {
+        const char* row;
+        QByteArray stream;
+        DelimiterMode mode;
+    } cases[] = {
+        {"from the start mark", response, DelimiterMode::None},
+        {"one stray byte", hex("AA") + response, DelimiterMode::None},
+        {"stray bytes past the IDs", QByteArray(12, 'A') + response, DelimiterMode::None},
+        {"stray byte, delimiter set", hex("AA") + response, DelimiterMode::Cr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.row);
+        Framing framing;
+        framing.setMode(c.mode);
+        CutUnits cut;
+        framing.feed(span(c.stream), 0, cut);
+        framing.checkTimeout(1000, cut);
+        ASSERT_FALSE(cut.units.empty());
+        for (std::size_t i = 0; i < cut.units.size(); ++i) {
+            const QByteArray& unit = cut.units[i];
+            const DecodedUnit got =
+                decode(unit, Direction::Received, {}, c.mode == DelimiterMode::None);
+            const bool stray = got.field(FieldId::Stray) != nullptr;
+            EXPECT_EQ(stray, got.summary.contains(QStringLiteral("stray")))
+                << got.summary.toStdString();
+            const DecodedField* sys = got.field(FieldId::SysId);
+            const DecodedField* pro = got.field(FieldId::ProId);
+            if (!cut.applied[i]) {
+                EXPECT_FALSE(sys && sys->applied) << i;
+                continue;
+            }
+            ASSERT_TRUE(sys && pro) << renderDecoded(got).toStdString();
+            // Behind stray bytes the decoded IDs are the frame's, the applied ones stand beside.
+            EXPECT_EQ(sys->applied.value_or(sys->value.value_or(-1)), cut.applied[i]->first);
+            EXPECT_EQ(pro->applied.value_or(pro->value.value_or(-1)), cut.applied[i]->second);
+            EXPECT_EQ(sys->applied.has_value(), stray);
+            EXPECT_EQ(!sys->anomaly.isEmpty(), stray);
+            if (stray) {
+                const QString took =
+                    QString::number(cut.applied[i]->first, 16).toUpper().rightJustified(4, u'0');
+                EXPECT_TRUE(sys->meaning.endsWith(QStringLiteral("applied 0x") + took))
+                    << sys->meaning.toStdString();
+            }
+        }
+    }
+    // The one-stray-byte unit reads 0x1234 and 0x5678 from the start mark, as the receiver took
+    // 0x9212 and 0x3456.
+    const DecodedUnit one = decode(hex("AA") + response.left(43), Direction::Received);
+    EXPECT_EQ(one.field(FieldId::SysId)->value, 0x1234);
+    EXPECT_EQ(one.field(FieldId::SysId)->applied, 0x9212);
+    EXPECT_EQ(one.field(FieldId::ProId)->value, 0x5678);
+    EXPECT_EQ(one.field(FieldId::ProId)->applied, 0x3456);
 }
 
 TEST(DecodedText, OneLinePerFieldWithItsMarker) {
