@@ -26,16 +26,16 @@
 #include <thread>
 #include <vector>
 
-#include "com/app_context.h"
-#include "com/event_wait.h"
-#include "com/frame_format.h"
-#include "com/receive_pipeline.h"
-#include "main/frmMain.h"
+#include "session/app_context.h"
+#include "session/event_wait.h"
+#include "core/frame_format.h"
+#include "session/receive_pipeline.h"
+#include "windows/frmMain.h"
 #include "platform/dispatching_serial_device.h"
 #include "platform/prompts.h"
 #include "platform/pty_pair.h"
 #include "platform/sound.h"
-#include "platform/ticks.h"
+#include "platform/steady_ticks.h"
 #include "quiet_prompts.h"
 #include "support/ser2net_server.h"
 

@@ -2,13 +2,13 @@
 // Measures what the terminal costs while it waits: the real program, its port open on a pty
 // whose far end stays silent. Prints the CPU share over the run, then how long closing an
 // idle port takes.
-#include "com/event_wait.h"
-#include "com/port_driver.h"
+#include "session/event_wait.h"
+#include "session/port_driver.h"
 #include "platform/linux_serial_device.h"
 #include "platform/prompts.h"
 #include "quiet_prompts.h"
 #include "platform/pty_pair.h"
-#include "platform/ticks.h"
+#include "platform/steady_ticks.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <span>
 
-#include "com/frame_decoder.h"
+#include "core/frame_decoder.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

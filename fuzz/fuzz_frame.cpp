@@ -19,9 +19,9 @@
 #include <optional>
 #include <variant>
 
-#include "com/cp932.h"
+#include "core/cp932.h"
 #include "fuzz_support.h"
-#include "com/frame_format.h"
+#include "core/frame_format.h"
 
 namespace {
 

@@ -35,9 +35,9 @@
 #include <span>
 #include <vector>
 
-#include "com/framing.h"
-#include "com/one_shot_table.h"
-#include "com/unit_render.h"
+#include "core/framing.h"
+#include "core/one_shot_table.h"
+#include "core/unit_render.h"
 #include "fuzz_support.h"
 
 namespace {

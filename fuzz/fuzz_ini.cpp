@@ -23,10 +23,10 @@
 #include <utility>
 #include <vector>
 
-#include "com/cp932.h"
-#include "com/ini_document.h"
-#include "com/link_settings.h"
-#include "com/settings_file.h"
+#include "core/cp932.h"
+#include "core/ini_document.h"
+#include "core/link_settings.h"
+#include "platform/settings_file.h"
 #include "fuzz_support.h"
 
 namespace {

@@ -22,13 +22,13 @@
 #include <span>
 #include <vector>
 
-#include "com/unit_render.h"
+#include "core/unit_render.h"
 #include "fuzz_support.h"
-#include "rem/key_judge.h"
-#include "rem/key_layout.h"
-#include "rem/maker_code.h"
-#include "rem/rendered_fields.h"
-#include "survey/survey_tally.h"
+#include "core/key_judge.h"
+#include "core/key_layout.h"
+#include "core/maker_code.h"
+#include "core/rendered_fields.h"
+#include "core/survey_tally.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <cstdint>
 
 #include "fuzz_support.h"
-#include "main/monitor_file.h"
+#include "session/monitor_file.h"
 
 namespace {
 

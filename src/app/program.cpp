@@ -9,20 +9,20 @@
 #include <exception>
 
 #include "app/command_line.h"
-#include "com/app_context.h"
-#include "com/event_wait.h"
-#include "main/frmMain.h"
+#include "session/app_context.h"
+#include "session/event_wait.h"
+#include "windows/frmMain.h"
 #include "platform/canberra_sound.h"
 #include "platform/dispatching_serial_device.h"
 #include "platform/executable_info.h"
-#include "platform/port_candidates.h"
+#include "core/port_candidates.h"
 #include "platform/qt_port_candidates.h"
-#include "platform/qt_prompts.h"
+#include "ui/qt_prompts.h"
 #include "platform/single_instance.h"
 #include "platform/termination_signals.h"
-#include "platform/ticks.h"
-#include "rem/frmRem.h"
-#include "survey/frmSurvey.h"
+#include "platform/steady_ticks.h"
+#include "windows/frmRem.h"
+#include "windows/frmSurvey.h"
 #include "ui/qt_accessibility.h"
 
 namespace {

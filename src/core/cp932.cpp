@@ -3,7 +3,7 @@
 // aliases depending on its version, so the first alias that exists and maps a known sample to
 // the expected bytes is picked once; each conversion then builds its own short-lived converter,
 // which keeps calls independent of each other and safe across threads.
-#include "com/cp932.h"
+#include "core/cp932.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "com/frame_decoder.h"
+#include "core/frame_decoder.h"
 
-#include "com/cp932.h"
-#include "com/wire_records.h"
+#include "core/cp932.h"
+#include "core/wire_records.h"
 
 #include <algorithm>
 #include <array>

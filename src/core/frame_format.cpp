@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "com/frame_format.h"
+#include "core/frame_format.h"
 
-#include "com/cp932.h"
-#include "com/profile_text.h"
+#include "core/cp932.h"
+#include "core/profile_text.h"
 
 #include <QList>
 

@@ -3,7 +3,7 @@
 // The wire format of frames: a 13-byte header (0F 5A, length, MsgID, sequence, DstID, SrcID)
 // and a payload. Pure functions: texts and numbers in, bytes or a refusal out.
 
-#include "com/wire_records.h"
+#include "core/wire_records.h"
 
 #include <QByteArray>
 #include <QString>

@@ -2,9 +2,9 @@
 // The byte rules are applied in a fixed order for every byte: append, overflow, delimiter,
 // frame parse, hand-over. The order matters where rules meet (an overflow on the byte that the
 // parse rejects, a frame whose announced length is reached mid-header), so it is kept literal.
-#include "com/framing.h"
+#include "core/framing.h"
 
-#include "com/wire_records.h"
+#include "core/wire_records.h"
 
 #include <algorithm>
 #include <cstdint>

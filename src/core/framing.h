@@ -5,7 +5,7 @@
 // bytes or by silence longer than the receive timeout. Pure: bytes and tick counts come in as
 // arguments, finished units go out through a sink, so every rule can be driven from a test.
 
-#include "com/wire_records.h"
+#include "core/wire_records.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Lines are kept verbatim and interpreted on every lookup; the settings file is a few dozen
 // lines, so re-scanning is cheaper to get right than keeping an index in step with edits.
-#include "com/ini_document.h"
+#include "core/ini_document.h"
 
 #include <utility>
 

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "rem/key_judge.h"
+#include "core/key_judge.h"
 
 #include <algorithm>
 
-#include "platform/ticks.h"
-#include "rem/maker_code.h"
-#include "rem/rendered_fields.h"
+#include "core/ticks.h"
+#include "core/maker_code.h"
+#include "core/rendered_fields.h"
 
 QString soundFileName(KeySound sound) {
     switch (sound) {

@@ -10,7 +10,7 @@
 #include <array>
 #include <cstdint>
 
-#include "rem/key_layout.h"
+#include "core/key_layout.h"
 
 enum class LampColour { Normal, Red, Lime };
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "rem/key_layout.h"
+#include "core/key_layout.h"
 
 #include <algorithm>
 

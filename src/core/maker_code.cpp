@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "rem/maker_code.h"
+#include "core/maker_code.h"
 
-#include "com/cp932.h"
-#include "com/frame_format.h"
-#include "rem/key_layout.h"
-#include "rem/rendered_fields.h"
+#include "core/cp932.h"
+#include "core/frame_format.h"
+#include "core/key_layout.h"
+#include "core/rendered_fields.h"
 
 namespace {
 

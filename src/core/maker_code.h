@@ -4,7 +4,7 @@
 // only its four hex pairs are looked at, and a field too short to hold them silently stops the
 // panel from sending, so the user sees the frame missing rather than a wrong maker code.
 
-#include "com/wire_records.h"
+#include "core/wire_records.h"
 
 #include <QByteArray>
 #include <QString>

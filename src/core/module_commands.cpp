@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "main/module_commands.h"
+#include "core/module_commands.h"
 
 #include <algorithm>
 #include <span>

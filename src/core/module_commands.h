@@ -4,8 +4,8 @@
 // and the peer channel command. Pure: list indexes and IDs in, bytes out. The layouts are
 // those of com/wire_records.h, which the frame decoder reads by.
 
-#include "com/link_settings.h"
-#include "com/wire_records.h"
+#include "core/link_settings.h"
+#include "core/wire_records.h"
 
 #include <QByteArray>
 

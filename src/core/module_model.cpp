@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "main/module_model.h"
+#include "core/module_model.h"
 
 
 const ModuleModel& moduleModel(int row) {

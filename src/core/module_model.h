@@ -3,8 +3,8 @@
 // The module models and their channel and power lists. Only the first model is in use; the
 // table keeps the others so that the model selector's handlers have their data.
 
-#include "com/link_settings.h"
-#include "com/wire_records.h"
+#include "core/link_settings.h"
+#include "core/wire_records.h"
 
 #include <QStringList>
 

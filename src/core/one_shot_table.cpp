@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Kept apart from the unit display so that the filter's bookkeeping (time base, full table)
 // can be checked without a monitor.
-#include "com/one_shot_table.h"
+#include "core/one_shot_table.h"
 
 void OneShotTable::reset() {
     for (auto& entry : m_entries) entry.fill(0xFF);

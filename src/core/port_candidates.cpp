@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "platform/port_candidates.h"
+#include "core/port_candidates.h"
 
 #include <algorithm>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "com/port_search.h"
+#include "core/port_search.h"
 
 #include <algorithm>
 #include <utility>

@@ -11,8 +11,8 @@
 #include <functional>
 #include <vector>
 
-#include "com/link_settings.h"
-#include "platform/port_candidates.h"
+#include "core/link_settings.h"
+#include "core/port_candidates.h"
 
 class PortSearch {
 public:

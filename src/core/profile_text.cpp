@@ -2,7 +2,7 @@
 // Hand-written rather than QByteArray::toInt(): the settings' integer text takes "$" and a bare
 // "x" as hex prefixes, lets hex use the sign bit, and rejects trailing blanks; Qt does none of
 // that.
-#include "com/profile_text.h"
+#include "core/profile_text.h"
 
 #include <limits>
 

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "rem/rendered_fields.h"
+#include "core/rendered_fields.h"
 
 #include <algorithm>
 
-#include "com/profile_text.h"
+#include "core/profile_text.h"
 
 QString copyText(QStringView text, qsizetype start1, qsizetype count) {
     const qsizetype from = start1 < 1 ? 0 : start1 - 1;

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include "survey/survey_tally.h"
+#include "core/survey_tally.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <limits>
 
-#include "com/profile_text.h"
-#include "rem/rendered_fields.h"
+#include "core/profile_text.h"
+#include "core/rendered_fields.h"
 
 void SurveyTally::reset() {
     m_counts.fill(0);

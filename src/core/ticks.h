@@ -11,12 +11,6 @@ public:
     [[nodiscard]] virtual std::uint32_t now() const = 0;
 };
 
-// Milliseconds of the steady clock, truncated to 32 bits.
-class SteadyTicks final : public Ticks {
-public:
-    [[nodiscard]] std::uint32_t now() const override;
-};
-
 [[nodiscard]] constexpr std::uint32_t ticksSince(std::uint32_t earlier, std::uint32_t now) {
     return now - earlier;
 }

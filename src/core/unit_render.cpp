@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
 // Rendering is done per unit, not per byte stream: a unit never continues in the next one, so a
 // Shift_JIS character split by a unit boundary simply shows as a substitute.
-#include "com/unit_render.h"
+#include "core/unit_render.h"
 
 #include <QByteArrayView>
 #include <algorithm>
 
-#include "com/cp932.h"
+#include "core/cp932.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <QFileInfo>
 #include <QSerialPortInfo>
 
-#include "platform/port_candidates.h"
+#include "core/port_candidates.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 // panels, and the port driver looks them up under /dev. Full paths typed by the user still
 // work; they are simply not what this list offers.
 
-#include "platform/port_candidates.h"
+#include "core/port_candidates.h"
 
 class QtPortCandidates final : public PortCandidates {
 public:

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "com/safe_file.h"
+#include "platform/safe_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "com/settings_file.h"
+#include "platform/settings_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,10 +16,10 @@
 #include <utility>
 #include <vector>
 
-#include "com/cp932.h"
-#include "com/ini_document.h"
-#include "com/profile_text.h"
-#include "com/safe_file.h"
+#include "core/cp932.h"
+#include "core/ini_document.h"
+#include "core/profile_text.h"
+#include "platform/safe_file.h"
 
 namespace {
 

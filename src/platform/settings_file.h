@@ -9,7 +9,7 @@
 #include <QByteArrayView>
 #include <QString>
 
-#include "com/link_settings.h"
+#include "core/link_settings.h"
 
 // The executable's path with its extension replaced by ".ini", or ".ini" appended when it has
 // none. Only the last path component is looked at; a leading dot there marks a hidden file, not

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "com/settings_location.h"
+#include "platform/settings_location.h"
 
-#include "com/settings_file.h"
+#include "platform/settings_file.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "platform/ticks.h"
+#include "platform/steady_ticks.h"
 
 #include <chrono>
 

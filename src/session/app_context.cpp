@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "com/app_context.h"
+#include "session/app_context.h"
 
 #include <QDir>
 #include <QFileInfo>
 
-#include "com/settings_file.h"
-#include "com/settings_location.h"
+#include "platform/settings_file.h"
+#include "platform/settings_location.h"
 
 AppContext::AppContext(PlatformServices services)
     : platform(std::move(services)),

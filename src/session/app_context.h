@@ -6,10 +6,10 @@
 #include <QString>
 #include <functional>
 
-#include "com/capture.h"
-#include "com/frame_sender.h"
-#include "com/link_settings.h"
-#include "com/port_driver.h"
+#include "session/capture.h"
+#include "session/frame_sender.h"
+#include "core/link_settings.h"
+#include "session/port_driver.h"
 #include "platform/executable_info.h"
 
 class Prompts;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "com/capture.h"
+#include "session/capture.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -13,8 +13,8 @@
 #include <cstring>
 #include <utility>
 
-#include "com/safe_file.h"
-#include "com/unit_render.h"
+#include "platform/safe_file.h"
+#include "core/unit_render.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "com/event_wait.h"
+#include "session/event_wait.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

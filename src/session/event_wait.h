@@ -3,7 +3,7 @@
 // Waits on the UI thread that keep the user interface alive: they run the event loop until a
 // condition holds or the time is up, sleeping between events instead of spinning.
 
-#include "platform/ticks.h"
+#include "core/ticks.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "com/frame_sender.h"
+#include "session/frame_sender.h"
 
 #include <algorithm>
 

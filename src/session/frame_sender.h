@@ -4,7 +4,7 @@
 // Header and payload go out as two writes, header first; a frame goes out whole or not at
 // all, so a failed header write keeps the payload back.
 
-#include "com/frame_format.h"
+#include "core/frame_format.h"
 
 #include <array>
 #include <cstdint>

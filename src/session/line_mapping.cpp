@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "com/line_mapping.h"
+#include "session/line_mapping.h"
 
 #include <QFile>
 #include <array>

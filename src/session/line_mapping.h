@@ -3,7 +3,7 @@
 // How the stored link settings turn into a device path and line parameters. Values outside
 // the supported set fall back rather than fail, so a hand-edited settings file still opens.
 
-#include "com/link_settings.h"
+#include "core/link_settings.h"
 #include "platform/serial_device.h"
 
 #include <string>

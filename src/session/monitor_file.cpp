@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "main/monitor_file.h"
+#include "session/monitor_file.h"
 
 #include <QByteArray>
 #include <QStringDecoder>
 
-#include "com/cp932.h"
-#include "com/safe_file.h"
+#include "core/cp932.h"
+#include "platform/safe_file.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include "com/port_driver.h"
+#include "session/port_driver.h"
 
-#include "com/event_wait.h"
-#include "com/line_mapping.h"
-#include "com/receive_handler.h"
-#include "com/recv_thread.h"
+#include "session/event_wait.h"
+#include "session/line_mapping.h"
+#include "core/receive_handler.h"
+#include "session/recv_thread.h"
 #include "platform/prompts.h"
-#include "platform/ticks.h"
+#include "core/ticks.h"
 
 #include <QFile>
 #include <QFileInfo>

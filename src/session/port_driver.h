@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "com/link_settings.h"
-#include "platform/port_candidates.h"
+#include "core/link_settings.h"
+#include "core/port_candidates.h"
 #include "platform/serial_device.h"
 #include "platform/serial_port_node.h"
 

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include "com/receive_pipeline.h"
+#include "session/receive_pipeline.h"
 
 #include <algorithm>
 
-#include "com/capture.h"
-#include "com/port_driver.h"
-#include "com/unit_render.h"
-#include "platform/ticks.h"
+#include "session/capture.h"
+#include "session/port_driver.h"
+#include "core/unit_render.h"
+#include "core/ticks.h"
 
 ReceivePipeline::ReceivePipeline(const LinkSettings& link, PortDriver& port, const Ticks& ticks,
                                  MonitorView& view, FrameEvents& events)

@@ -4,10 +4,10 @@
 // update the configuration panel and the frame-received flag, and each unit is rendered,
 // routed to a test window when it is a key frame, and appended with the display options.
 
-#include "com/framing.h"
-#include "com/link_settings.h"
-#include "com/one_shot_table.h"
-#include "com/receive_handler.h"
+#include "core/framing.h"
+#include "core/link_settings.h"
+#include "core/one_shot_table.h"
+#include "core/receive_handler.h"
 
 #include <QString>
 #include <QStringList>

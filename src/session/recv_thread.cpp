@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "com/recv_thread.h"
+#include "session/recv_thread.h"
 
-#include "com/port_driver.h"
+#include "session/port_driver.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>

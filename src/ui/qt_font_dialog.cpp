@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "main/qt_font_dialog.h"
+#include "ui/qt_font_dialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>

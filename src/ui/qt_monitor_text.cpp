@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "main/qt_monitor_text.h"
+#include "ui/qt_monitor_text.h"
 
 #include <QPlainTextEdit>
 #include <QTextBlock>

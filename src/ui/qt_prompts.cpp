@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "platform/qt_prompts.h"
+#include "ui/qt_prompts.h"
 
 #include <QFileDialog>
 #include <QMessageBox>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "com/frmCom.h"
+#include "windows/frmCom.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -15,14 +15,14 @@
 #include <limits>
 #include <optional>
 
-#include "com/app_context.h"
-#include "com/cp932.h"
-#include "com/handler_guard.h"
-#include "com/line_mapping.h"
-#include "com/port_search.h"
-#include "com/profile_text.h"
+#include "session/app_context.h"
+#include "core/cp932.h"
+#include "session/handler_guard.h"
+#include "session/line_mapping.h"
+#include "core/port_search.h"
+#include "core/profile_text.h"
 #include "platform/network_port_name.h"
-#include "platform/port_candidates.h"
+#include "core/port_candidates.h"
 #include "ui/qt_combo_habits.h"
 #include "ui/qt_fonts.h"
 #include "ui/qt_widget_helpers.h"

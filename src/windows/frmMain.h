@@ -2,6 +2,10 @@
 #pragma once
 // The main window: module configuration strip, send panel, monitor bar, monitor and status
 // bar. It wires controls to the context's settings and port; the logic lives elsewhere.
+// Its definitions are kept by idea: main_window_panels.cpp builds the controls,
+// command_panels.cpp holds the module and send panels' handlers, monitor_view.cpp the monitor's
+// buffering and pacing, inspector_pane.cpp the frame inspector and capture_wiring.cpp the
+// capture's menu entry and status panel.
 
 #include <QElapsedTimer>
 #include <QFont>
@@ -14,8 +18,8 @@
 #include <span>
 #include <vector>
 
-#include "com/receive_pipeline.h"
-#include "main/qt_font_dialog.h"
+#include "session/receive_pipeline.h"
+#include "ui/qt_font_dialog.h"
 
 class AppContext;
 class PortCandidates;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "rem/frmRem.h"
+#include "windows/frmRem.h"
 
 #include <QCheckBox>
 #include <QEvent>
@@ -15,13 +15,13 @@
 #include <algorithm>
 #include <utility>
 
-#include "com/app_context.h"
+#include "session/app_context.h"
 #include "ui/qt_accessibility.h"
 #include "ui/qt_fonts.h"
 #include "ui/qt_widget_helpers.h"
 #include "platform/sound.h"
-#include "platform/ticks.h"
-#include "rem/maker_code.h"
+#include "core/ticks.h"
+#include "core/maker_code.h"
 
 namespace {
 

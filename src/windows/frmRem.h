@@ -5,9 +5,9 @@
 // check box or a received key frame changes is decided by the cores (key_judge.h,
 // maker_code.h); the window keeps their KeyPanelState, shows it, sends, plays and focuses.
 
-#include "com/receive_pipeline.h"
-#include "rem/key_judge.h"
-#include "rem/key_layout.h"
+#include "session/receive_pipeline.h"
+#include "core/key_judge.h"
+#include "core/key_layout.h"
 
 #include <QColor>
 #include <QDialog>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "survey/frmSurvey.h"
+#include "windows/frmSurvey.h"
 
 #include <QCheckBox>
 #include <QEvent>
@@ -18,7 +18,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "com/app_context.h"
+#include "session/app_context.h"
 #include "platform/sound.h"
 #include "ui/qt_accessibility.h"
 #include "ui/qt_fonts.h"

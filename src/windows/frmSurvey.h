@@ -7,8 +7,8 @@
 #include <QDialog>
 #include <array>
 
-#include "com/receive_pipeline.h"
-#include "survey/survey_tally.h"
+#include "session/receive_pipeline.h"
+#include "core/survey_tally.h"
 
 class AppContext;
 class QCheckBox;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "main/qt_inspector_pane.h"
+#include "windows/inspector_geometry.h"
 
 #include <QFontMetrics>
 #include <QPlainTextEdit>

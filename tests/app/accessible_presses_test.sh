@@ -59,7 +59,7 @@ term=$!
 started+=("$term")
 
 rc=0
-/usr/bin/python3 "$src/tests/a11y/accessible_presses.py" "$term" "$work/files" || rc=$?
+/usr/bin/python3 "$src/tests/app/accessible_presses.py" "$term" "$work/files" || rc=$?
 if kill -0 "$term" 2>/dev/null; then
     kill -TERM "$term"
     wait "$term" || { echo "the terminal ended with $?" >&2; rc=1; }

@@ -21,7 +21,7 @@
 #include <array>
 #include <csignal>
 
-#include "com/app_context.h"
+#include "session/app_context.h"
 #include "platform/linux_serial_device.h"
 #include "platform/pty_pair.h"
 #include "platform/single_instance.h"

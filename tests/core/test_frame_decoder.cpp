@@ -3,11 +3,11 @@
 // was built from, and every oddity is flagged on its field.
 #include <gtest/gtest.h>
 
-#include "com/cp932.h"
-#include "com/frame_decoder.h"
-#include "com/frame_format.h"
-#include "com/framing.h"
-#include "main/module_commands.h"
+#include "core/cp932.h"
+#include "core/frame_decoder.h"
+#include "core/frame_format.h"
+#include "core/framing.h"
+#include "core/module_commands.h"
 #include "support/test_bytes.h"
 
 namespace {

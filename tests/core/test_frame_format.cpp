@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-#include "com/frame_format.h"
-#include "com/profile_text.h"
+#include "core/frame_format.h"
+#include "core/profile_text.h"
 
 #include <gtest/gtest.h>
 

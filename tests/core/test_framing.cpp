@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "com/framing.h"
+#include "core/framing.h"
 #include "support/test_bytes.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 
 #include <optional>
 
-#include "com/ini_document.h"
+#include "core/ini_document.h"
 
 namespace {
 

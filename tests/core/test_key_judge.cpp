@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "rem/key_judge.h"
-#include "rem/rendered_fields.h"
+#include "core/key_judge.h"
+#include "core/rendered_fields.h"
 #include "support/test_bytes.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <limits>
 #include <vector>
 
-#include "rem/key_layout.h"
-#include "rem/maker_code.h"
-#include "rem/rendered_fields.h"
+#include "core/key_layout.h"
+#include "core/maker_code.h"
+#include "core/rendered_fields.h"
 #include "support/test_bytes.h"
 
 namespace {

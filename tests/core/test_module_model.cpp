@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
-#include "main/module_model.h"
+#include "core/module_model.h"
 #include "platform/executable_info.h"
 
 TEST(StartupClamp, ChannelAboveListEndTakesPowerWithIt) {

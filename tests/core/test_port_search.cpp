@@ -6,7 +6,7 @@
 #include <map>
 #include <stdexcept>
 
-#include "com/port_search.h"
+#include "core/port_search.h"
 
 namespace {
 

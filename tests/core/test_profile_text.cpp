@@ -6,8 +6,8 @@
 #include <climits>
 #include <optional>
 
-#include "com/cp932.h"
-#include "com/profile_text.h"
+#include "core/cp932.h"
+#include "core/profile_text.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <limits>
 #include <vector>
 
-#include "survey/survey_tally.h"
+#include "core/survey_tally.h"
 #include "support/test_bytes.h"
 
 namespace {

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "com/cp932.h"
-#include "com/one_shot_table.h"
-#include "com/unit_render.h"
+#include "core/cp932.h"
+#include "core/one_shot_table.h"
+#include "core/unit_render.h"
 #include "support/test_bytes.h"
 
 namespace {

@@ -24,9 +24,9 @@
 #include <vector>
 
 #include "app/program.h"
-#include "com/frmCom.h"
-#include "main/frmMain.h"
-#include "platform/port_candidates.h"
+#include "windows/frmCom.h"
+#include "windows/frmMain.h"
+#include "core/port_candidates.h"
 #include "platform/prompts.h"
 
 namespace {

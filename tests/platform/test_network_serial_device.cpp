@@ -18,9 +18,9 @@
 #include <random>
 #include <thread>
 
-#include "com/event_wait.h"
+#include "session/event_wait.h"
 #include "platform/network_serial_device.h"
-#include "platform/ticks.h"
+#include "platform/steady_ticks.h"
 #include "support/scripted_telnet_server.h"
 
 namespace {

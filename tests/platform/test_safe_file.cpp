@@ -15,8 +15,8 @@
 #include <chrono>
 #include <functional>
 
-#include "com/safe_file.h"
-#include "main/monitor_file.h"
+#include "platform/safe_file.h"
+#include "session/monitor_file.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <QTemporaryDir>
 #include <climits>
 
-#include "com/safe_file.h"
-#include "com/settings_file.h"
+#include "platform/safe_file.h"
+#include "platform/settings_file.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
-#include "com/settings_location.h"
+#include "platform/settings_location.h"
 
 TEST(SettingsLocation, BesideTheExecutableUnlessThatCannotBeWritten) {
     struct Case {

@@ -18,8 +18,8 @@
 #include <mutex>
 #include <thread>
 
-#include "com/capture.h"
-#include "com/safe_file.h"
+#include "session/capture.h"
+#include "platform/safe_file.h"
 #include "platform/pty_pair.h"
 
 namespace {

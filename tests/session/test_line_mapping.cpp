@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
-#include "com/line_mapping.h"
+#include "session/line_mapping.h"
 
 TEST(LineMapping, PortNamesBecomeDevicePaths) {
     const std::vector<std::pair<QString, std::string>> cases{

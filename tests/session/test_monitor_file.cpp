@@ -7,8 +7,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include "com/cp932.h"
-#include "main/monitor_file.h"
+#include "core/cp932.h"
+#include "session/monitor_file.h"
 
 namespace {
 

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
 // The port driver's state machine on an in-memory device: open/close order, write guards,
 // line errors stopping the port, and the waits.
-#include "com/event_wait.h"
-#include "com/frame_sender.h"
-#include "com/port_driver.h"
-#include "com/receive_handler.h"
+#include "session/event_wait.h"
+#include "session/frame_sender.h"
+#include "session/port_driver.h"
+#include "core/receive_handler.h"
 #include "support/fake_platform.h"
 #include "support/fake_serial_device.h"
+#include "platform/steady_ticks.h"
 
 #include <gtest/gtest.h>
 

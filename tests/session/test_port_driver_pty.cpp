@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: MIT
 // The port driver on real pseudo-terminals: line parameters as the far end sees them, open
 // failures, a far end that hangs up or stops reading.
-#include "com/event_wait.h"
-#include "com/frame_sender.h"
-#include "com/port_driver.h"
+#include "session/event_wait.h"
+#include "session/frame_sender.h"
+#include "session/port_driver.h"
 #include "platform/linux_serial_device.h"
 #include "platform/pty_pair.h"
 #include "support/fake_platform.h"
 #include "support/pty_master.h"
+#include "platform/steady_ticks.h"
 
 #include <gtest/gtest.h>
 

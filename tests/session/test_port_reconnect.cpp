@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
 // Reconnect on an in-memory device and a port list that changes between looks: which device
 // counts as the one that went away, what the user sees meanwhile, and what ends the wait.
-#include "com/event_wait.h"
-#include "com/port_driver.h"
+#include "session/event_wait.h"
+#include "session/port_driver.h"
 #include "support/fake_platform.h"
 #include "support/fake_port_candidates.h"
 #include "support/fake_serial_device.h"
+#include "platform/steady_ticks.h"
 
 #include <gtest/gtest.h>
 

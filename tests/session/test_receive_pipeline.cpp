@@ -2,8 +2,8 @@
 // From bytes to monitor lines: routing, cap, wrap, time stamps and One Shot, without widgets.
 #include <gtest/gtest.h>
 
-#include "com/port_driver.h"
-#include "com/receive_pipeline.h"
+#include "session/port_driver.h"
+#include "session/receive_pipeline.h"
 #include "support/fake_platform.h"
 #include "support/fake_serial_device.h"
 #include "support/test_bytes.h"

@@ -5,7 +5,7 @@
 #include "module_sim.h"
 #include "script.h"
 #include "transmitters.h"
-#include "com/framing.h"
+#include "core/framing.h"
 
 #include <gtest/gtest.h>
 

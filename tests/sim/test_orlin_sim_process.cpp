@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The built orlin-sim as the terminal meets it: a process that prints a pty path, which the
 // project's own serial device opens and talks to.
-#include "com/framing.h"
+#include "core/framing.h"
 #include "platform/linux_serial_device.h"
 
 #include <gtest/gtest.h>

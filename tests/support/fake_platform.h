@@ -5,7 +5,7 @@
 
 #include "platform/prompts.h"
 #include "platform/sound.h"
-#include "platform/ticks.h"
+#include "core/ticks.h"
 
 #include <QString>
 #include <QStringList>

@@ -2,7 +2,7 @@
 #pragma once
 // A port list the test rewrites between looks, and the ports to fill it with.
 
-#include "platform/port_candidates.h"
+#include "core/port_candidates.h"
 #include "platform/serial_port_node.h"
 
 #include <map>

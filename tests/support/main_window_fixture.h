@@ -12,14 +12,15 @@
 #include <optional>
 #include <string>
 
-#include "com/app_context.h"
-#include "main/frmMain.h"
+#include "session/app_context.h"
+#include "windows/frmMain.h"
 #include "platform/linux_serial_device.h"
 #include "platform/pty_pair.h"
-#include "rem/frmRem.h"
+#include "windows/frmRem.h"
 #include "support/fake_platform.h"
 #include "support/fake_serial_device.h"
-#include "survey/frmSurvey.h"
+#include "windows/frmSurvey.h"
+#include "platform/steady_ticks.h"
 
 class MainWindowTest : public ::testing::Test {
 public:  // the tests' tables reach the windows through it

@@ -2,7 +2,7 @@
 #pragma once
 // Bytes for tests: hex text to bytes, the receive rendering of a unit, and a settings response.
 
-#include "com/unit_render.h"
+#include "core/unit_render.h"
 
 #include <QByteArray>
 #include <QString>

@@ -17,8 +17,8 @@
 #include <QRegularExpression>
 #include <QTest>
 
-#include "com/event_wait.h"
-#include "com/unit_render.h"
+#include "session/event_wait.h"
+#include "core/unit_render.h"
 #include "support/main_window_fixture.h"
 #include "support/pty_master.h"
 

@@ -13,7 +13,7 @@
 #include <QTest>
 #include <algorithm>
 
-#include "com/event_wait.h"
+#include "session/event_wait.h"
 #include "platform/linux_serial_device.h"
 #include "support/main_window_fixture.h"
 #include "ui/qt_click_panel.h"

@@ -23,12 +23,12 @@
 #include <functional>
 #include <memory>
 
-#include "com/frmCom.h"
-#include "com/port_search.h"
-#include "com/settings_file.h"
+#include "windows/frmCom.h"
+#include "core/port_search.h"
+#include "platform/settings_file.h"
 #include "platform/dispatching_serial_device.h"
 #include "platform/linux_serial_device.h"
-#include "platform/port_candidates.h"
+#include "core/port_candidates.h"
 #include "platform/pty_pair.h"
 #include "support/main_window_fixture.h"
 #include "support/pty_master.h"

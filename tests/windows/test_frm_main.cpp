@@ -19,13 +19,13 @@
 #include <QTimer>
 #include <memory>
 
-#include "com/app_context.h"
-#include "com/event_wait.h"
-#include "main/frmMain.h"
+#include "session/app_context.h"
+#include "session/event_wait.h"
+#include "windows/frmMain.h"
 #include "ui/qt_click_panel.h"
-#include "rem/frmRem.h"
+#include "windows/frmRem.h"
 #include "support/main_window_fixture.h"
-#include "survey/frmSurvey.h"
+#include "windows/frmSurvey.h"
 
 namespace {
 

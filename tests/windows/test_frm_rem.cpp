@@ -16,11 +16,11 @@
 #include <chrono>
 #include <vector>
 
-#include "com/event_wait.h"
-#include "com/unit_render.h"
+#include "session/event_wait.h"
+#include "core/unit_render.h"
 #include "platform/linux_serial_device.h"
 #include "platform/pty_pair.h"
-#include "rem/key_layout.h"
+#include "core/key_layout.h"
 #include "support/main_window_fixture.h"
 #include "support/pty_master.h"
 

@@ -12,8 +12,8 @@
 #include <QTextBlock>
 #include <variant>
 
-#include "com/frame_decoder.h"
-#include "com/frame_format.h"
+#include "core/frame_decoder.h"
+#include "core/frame_format.h"
 #include "support/main_window_fixture.h"
 #include "support/test_bytes.h"
 

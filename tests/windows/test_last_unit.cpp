@@ -9,8 +9,8 @@
 
 #include <QPlainTextEdit>
 
-#include "com/event_wait.h"
-#include "com/unit_render.h"
+#include "session/event_wait.h"
+#include "core/unit_render.h"
 #include "platform/dispatching_serial_device.h"
 #include "support/main_window_fixture.h"
 #include "support/pty_master.h"

@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "main/module_commands.h"
+#include "core/module_commands.h"
 #include "ui/qt_click_panel.h"
 #include "platform/linux_serial_device.h"
 #include "platform/pty_pair.h"

@@ -7,8 +7,8 @@
 #include <QLabel>
 #include <QTimer>
 
-#include "com/event_wait.h"
-#include "com/frmCom.h"
+#include "session/event_wait.h"
+#include "windows/frmCom.h"
 #include "platform/dispatching_serial_device.h"
 #include "support/main_window_fixture.h"
 #include "support/scripted_telnet_server.h"

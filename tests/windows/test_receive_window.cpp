@@ -6,8 +6,8 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "com/event_wait.h"
-#include "com/unit_render.h"
+#include "session/event_wait.h"
+#include "core/unit_render.h"
 #include "platform/linux_serial_device.h"
 #include "platform/pty_pair.h"
 #include "support/main_window_fixture.h"

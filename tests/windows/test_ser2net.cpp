@@ -9,9 +9,9 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "com/event_wait.h"
-#include "com/frame_format.h"
-#include "com/unit_render.h"
+#include "session/event_wait.h"
+#include "core/frame_format.h"
+#include "core/unit_render.h"
 #include "platform/dispatching_serial_device.h"
 #include "support/main_window_fixture.h"
 #include "support/pty_master.h"

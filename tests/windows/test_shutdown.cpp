@@ -5,9 +5,9 @@
 #include <QLabel>
 #include <QTimer>
 
-#include "com/event_wait.h"
-#include "com/port_driver.h"
-#include "com/receive_pipeline.h"
+#include "session/event_wait.h"
+#include "session/port_driver.h"
+#include "session/receive_pipeline.h"
 #include "platform/linux_serial_device.h"
 #include "platform/pty_pair.h"
 #include "support/main_window_fixture.h"

@@ -11,7 +11,7 @@
 
 #include <iostream>
 
-#include "com/event_wait.h"
+#include "session/event_wait.h"
 #include "ui/qt_click_panel.h"
 #include "platform/linux_serial_device.h"
 #include "support/fake_port_candidates.h"

@@ -17,16 +17,16 @@
 #include <cstdio>
 #include <memory>
 
-#include "com/app_context.h"
-#include "com/frmCom.h"
-#include "main/frmMain.h"
-#include "main/qt_font_dialog.h"
+#include "session/app_context.h"
+#include "windows/frmCom.h"
+#include "windows/frmMain.h"
+#include "ui/qt_font_dialog.h"
 #include "platform/linux_serial_device.h"
-#include "platform/qt_prompts.h"
+#include "ui/qt_prompts.h"
 #include "platform/sound.h"
-#include "platform/ticks.h"
-#include "rem/frmRem.h"
-#include "survey/frmSurvey.h"
+#include "platform/steady_ticks.h"
+#include "windows/frmRem.h"
+#include "windows/frmSurvey.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "module_sim.h"
 
-#include "main/module_commands.h"
-#include "com/frame_format.h"
+#include "core/module_commands.h"
+#include "core/frame_format.h"
 
 #include <QByteArray>
 

@@ -5,7 +5,7 @@
 // module's frames, so both ends agree on where a frame ends, and the radio settings that
 // the terminal's commands write are kept for the settings response.
 
-#include "com/framing.h"
+#include "core/framing.h"
 
 #include <array>
 #include <cstdint>

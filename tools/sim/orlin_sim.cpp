@@ -7,7 +7,7 @@
 #include "transmitters.h"
 #include "platform/linux_serial_device.h"
 #include "platform/pty_pair.h"
-#include "platform/ticks.h"
+#include "platform/steady_ticks.h"
 
 #include <poll.h>
 #include <signal.h>

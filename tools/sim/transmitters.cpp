@@ -2,7 +2,7 @@
 #include "transmitters.h"
 
 #include "script.h"
-#include "com/frame_format.h"
+#include "core/frame_format.h"
 
 #include <QByteArray>
 
