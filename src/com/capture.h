@@ -47,13 +47,16 @@ public:
     void received(const QString& rendered);
     // A frame as it went out, header and payload together.
     void sent(const QByteArray& frame);
+    // A line of the session's own (a script's log and result), marked "##" instead of an
+    // arrow so that no reader takes it for a unit.
+    void note(const QString& text);
 
     // "yyyy/mm/dd hh:mm:ss.mmm => 0Fh 5Ah" with CR LF: the line for a unit or a frame.
     [[nodiscard]] static QByteArray line(const QDateTime& at, bool received,
                                          const QString& rendered);
 
 private:
-    void append(bool received, QStringView rendered);
+    void append(const char* arrow, QStringView rendered);
     void writerLoop();
 
     std::function<QDateTime()> m_now;  // empty: the wall clock, read cheaply

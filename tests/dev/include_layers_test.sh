@@ -11,7 +11,8 @@ declare -A allowed=(
     [rem]="rem com platform ui"
     [survey]="survey rem com platform ui"
     [main]="main survey rem com platform ui"
-    [app]="app main survey rem com platform ui"
+    [session]="session main survey rem com platform ui"
+    [app]="app session main survey rem com platform ui"
 )
 fail=0
 for folder in "${!allowed[@]}"; do
