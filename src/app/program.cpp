@@ -9,6 +9,7 @@
 #include <exception>
 
 #include "app/command_line.h"
+#include "app/qt_script_window.h"
 #include "com/app_context.h"
 #include "com/event_wait.h"
 #include "main/frmMain.h"
@@ -108,6 +109,7 @@ int runProgram(int argc, char** argv, const ProgramSeams& seams) {
         TfrmSurvey frmSurvey(context, frmMain, &frmMain);
         frmMain.setPeerWindows(&frmRem, &frmSurvey);
         frmMain.setPortCandidates(&ports);
+        ScriptWindow scripts(context, frmMain);
         if (commandLine.options.engineering) frmMain.setEngineeringMode();
         if (const QString& path = commandLine.options.capture; !path.isEmpty()) {
             // Not worth stopping the program for: the terminal is useful without it.

@@ -241,10 +241,9 @@ void ScriptHost::unitReceived(std::span<const std::uint8_t> unit) {
 void ScriptHost::portStatusChanged(const QString& text) {
     if (!m_co || m_portByScript || !text.endsWith(QLatin1String(":OFF"))) return;
     QString message = QStringLiteral("the port %1 closed under the script").arg(m_env.link.portName);
-    if (m_env.portMessage) {
-        if (const QString said = m_env.portMessage(); !said.isEmpty()) message += ": " + said;
-    }
-    m_portLost = message;
+    QString said = m_env.portMessage ? m_env.portMessage() : QString();
+    if (said.isEmpty()) said = QStringLiteral("the line hung up or its device went away");
+    m_portLost = message + QStringLiteral(": ") + said;
     if (m_wait.kind != WaitKind::None && !m_inResume) queueResume();
 }
 
