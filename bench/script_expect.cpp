@@ -10,11 +10,10 @@
 // 2. Rate: the soak pattern (send, expect its answer) against orlin-sim at 115200 baud, as
 //    exchanges per second and as a share of what the line could carry at that speed. A pty
 //    does not pace bytes to the baud rate, so the share can pass 100 %.
-#include <QCoreApplication>
-#include <QProcess>
-
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QProcess>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -25,6 +24,7 @@
 #include "com/receive_pipeline.h"
 #include "platform/linux_serial_device.h"
 #include "platform/pty_pair.h"
+#include "platform/sound.h"
 #include "platform/ticks.h"
 #include "quiet_prompts.h"
 #include "session/script_host.h"
@@ -50,7 +50,8 @@ public:
 
 class NoEvents final : public FrameEvents {
 public:
-    void showReceivedIds(const std::array<std::uint8_t, 4>&, const std::array<std::uint8_t, 4>&) override {}
+    void showReceivedIds(const std::array<std::uint8_t, 4>&,
+                         const std::array<std::uint8_t, 4>&) override {}
     void applySettingsResponse(std::uint8_t, std::uint8_t, std::uint8_t, std::uint8_t) override {}
 };
 
@@ -71,15 +72,16 @@ struct Rig {
     NoMonitor view;
     NoEvents events;
     ReceivePipeline pipeline{context.settings.link, context.port, ticks, view, events};
-    ScriptHost host{ScriptEnvironment{context.port, context.sender, context.settings.link,
-                                      context.settings.module, {}, {}, {}}};
+    ScriptHost host{ScriptEnvironment{
+        context.port, context.sender, context.settings.link, context.settings.module, {}, {}, {}}};
     bool ok = false;
 };
 
 double percentile(std::vector<double> v, double p) {
     if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<std::size_t>(p / 100.0 * static_cast<double>(v.size())))];
+    return v[std::min(v.size() - 1,
+                      static_cast<std::size_t>(p / 100.0 * static_cast<double>(v.size())))];
 }
 
 int latency(int units) {
@@ -94,14 +96,16 @@ int latency(int units) {
         returnedAt = Clock::now();
         ++returned;
     });
-    rig.host.startSource("while expect{msgid = 6, timeout = 5000} do log('') end", QStringLiteral("bench"));
+    rig.host.startSource("while expect{msgid = 6, timeout = 5000} do log('') end",
+                         QStringLiteral("bench"));
     pumpFor(50, rig.ticks);
     const std::vector<std::uint8_t> frame{0x0F, 0x5A, 0x0F, 0x06, 0x00, 0xFF, 0xFF, 0xFF,
                                           0xFF, 0x10, 0x00, 0x00, 0x01, 0x10, 0x00};
     std::vector<double> us;
     for (int i = 0; i < units; ++i) {
         const int before = returned;
-        if (::write(pty->masterFd(), frame.data(), frame.size()) != static_cast<ssize_t>(frame.size()))
+        if (::write(pty->masterFd(), frame.data(), frame.size()) !=
+            static_cast<ssize_t>(frame.size()))
             break;
         const Clock::time_point written = Clock::now();
         if (!pumpUntil([&] { return returned > before; }, rig.ticks, 2000)) break;
@@ -109,10 +113,11 @@ int latency(int units) {
         pumpFor(2, rig.ticks);
     }
     rig.host.stop();
-    std::printf("expect latency, last byte written -> expect returned, %zu units: p50 %.3f ms, "
-                "p99 %.3f ms, max %.3f ms\n",
-                us.size(), percentile(us, 50) / 1000, percentile(us, 99) / 1000,
-                percentile(us, 100) / 1000);
+    std::printf(
+        "expect latency, last byte written -> expect returned, %zu units: p50 %.3f ms, "
+        "p99 %.3f ms, max %.3f ms\n",
+        us.size(), percentile(us, 50) / 1000, percentile(us, 99) / 1000,
+        percentile(us, 100) / 1000);
     return us.size() == static_cast<std::size_t>(units) ? 0 : 1;
 }
 
@@ -137,9 +142,10 @@ int rate(int frames) {
     // 17 bytes out, 15 back, ten bits a byte: what a 115200 baud line carries one after another.
     const double lineRate = 115200.0 / 10.0 / (17 + 15);
     const double achieved = frames / s;
-    std::printf("send/expect against orlin-sim at 115200 baud: %d exchanges in %.2f s, %d lost: "
-                "%.0f/s, %.0f %% of the line's %.0f/s\n",
-                frames, s, lost, achieved, 100 * achieved / lineRate, lineRate);
+    std::printf(
+        "send/expect against orlin-sim at 115200 baud: %d exchanges in %.2f s, %d lost: "
+        "%.0f/s, %.0f %% of the line's %.0f/s\n",
+        frames, s, lost, achieved, 100 * achieved / lineRate, lineRate);
     sim.terminate();
     sim.waitForFinished(3000);
     return lost == 0 ? 0 : 1;

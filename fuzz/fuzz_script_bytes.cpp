@@ -11,7 +11,6 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <cstddef>
 #include <cstdint>
 #include <variant>
@@ -51,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(bytes->size() <= text.size() / 2);
         const QByteArray written = hexText(*bytes);
         const auto back = bytesFromHex(written);
-        FUZZ_CHECK(std::holds_alternative<QByteArray>(back) && std::get<QByteArray>(back) == *bytes);
+        FUZZ_CHECK(std::holds_alternative<QByteArray>(back) &&
+                   std::get<QByteArray>(back) == *bytes);
         // The panel's reader agrees wherever tabs (which it does not take) are absent.
         if (!text.contains('\t')) {
             const HexBytes panel = hexTextToBytes(QString::fromLatin1(text));

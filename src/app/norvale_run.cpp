@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTimer>
-
 #include <csignal>
 #include <cstdio>
 #include <optional>
@@ -31,8 +30,9 @@ constexpr const char* kUsage =
     "usage: norvale-run SCRIPT.lua [options]\n"
     "Runs a Lua test script against an Orlin kit without a window.\n"
     "\n"
-    "  --port NAME       the serial port: a device such as /dev/ttyUSB0, or host:port of a\n"
-    "                    ser2net server (default: the terminal's settings)\n"
+    "  --port NAME       the serial port: a device such as /dev/ttyUSB0, or a ser2net server\n"
+    "                    as rfc2217://HOST:PORT or tcp://HOST:PORT (default: the terminal's\n"
+    "                    settings)\n"
     "  --baud N          the line's speed (default: the terminal's settings)\n"
     "  --settings FILE   read the link settings from FILE instead of the terminal's file\n"
     "  --arg KEY=VALUE   args.KEY in the script; may be given many times\n"
@@ -90,7 +90,8 @@ std::variant<RunOptions, QString> parseOptions(const QStringList& arguments) {
             o.port = value;
         } else if (name == QLatin1String("--baud")) {
             const int baud = value.toInt(&ok);
-            if (!ok || baud <= 0) return QStringLiteral("--baud %1: expected a speed such as 115200").arg(value);
+            if (!ok || baud <= 0)
+                return QStringLiteral("--baud %1: expected a speed such as 115200").arg(value);
             o.baud = baud;
         } else if (name == QLatin1String("--settings")) {
             o.settings = value;
@@ -104,7 +105,8 @@ std::variant<RunOptions, QString> parseOptions(const QStringList& arguments) {
             o.capture = value;
         } else if (name == QLatin1String("--timeout")) {
             const double s = value.toDouble(&ok);
-            if (!ok || !(s > 0)) return QStringLiteral("--timeout %1: expected seconds above 0").arg(value);
+            if (!ok || !(s > 0))
+                return QStringLiteral("--timeout %1: expected seconds above 0").arg(value);
             o.timeoutS = s;
         } else {
             return QStringLiteral("unknown option %1").arg(name);
@@ -123,7 +125,8 @@ void say(std::FILE* to, const QString& text) {
 // port, for the script's error.
 class StderrPrompts final : public Prompts {
 public:
-    void message(const QString& caption, const QString& text, Icon, const QString& detail) override {
+    void message(const QString& caption, const QString& text, Icon,
+                 const QString& detail) override {
         last = detail.isEmpty() ? text : text + QStringLiteral(": ") + detail;
         say(stderr, QStringLiteral("norvale-run: %1: %2").arg(caption, last));
     }
@@ -211,7 +214,8 @@ int run(const RunOptions& options) {
         ctx.capture.note(QStringLiteral("script: ") + text);
     });
     QObject::connect(&host, &ScriptHost::checked, [&ctx](const ScriptCheck& check) {
-        QString line = (check.passed ? QStringLiteral("PASS  ") : QStringLiteral("FAIL  ")) + check.name;
+        QString line =
+            (check.passed ? QStringLiteral("PASS  ") : QStringLiteral("FAIL  ")) + check.name;
         if (!check.detail.isEmpty()) line += QStringLiteral(": ") + check.detail;
         say(stdout, line);
         ctx.capture.note(QStringLiteral("script: ") + line);
@@ -221,14 +225,14 @@ int run(const RunOptions& options) {
 
     TerminationSignals signalWatcher;
     // From the watcher's thread: a script busy in a loop stops at its next instruction...
-    QObject::connect(&signalWatcher, &TerminationSignals::terminationRequested, &signalWatcher,
-                     [&host](int) { host.requestStop(); }, Qt::DirectConnection);
+    QObject::connect(
+        &signalWatcher, &TerminationSignals::terminationRequested, &signalWatcher,
+        [&host](int) { host.requestStop(); }, Qt::DirectConnection);
     // ...and one that waits, from the event loop.
-    QObject::connect(&signalWatcher, &TerminationSignals::terminationRequested, &host,
-                     [&host](int signal) {
-                         host.stop(ScriptOutcome::Stopped,
-                                   QStringLiteral("stopped by signal %1").arg(signal));
-                     });
+    QObject::connect(
+        &signalWatcher, &TerminationSignals::terminationRequested, &host, [&host](int signal) {
+            host.stop(ScriptOutcome::Stopped, QStringLiteral("stopped by signal %1").arg(signal));
+        });
     QTimer overall;
     overall.setSingleShot(true);
     if (options.timeoutS) {
@@ -263,7 +267,8 @@ int run(const RunOptions& options) {
     if (!options.junit.isEmpty()) {
         const QByteArray report = junitReport(QFileInfo(options.script).completeBaseName(), result);
         QFile file(options.junit);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(report) != report.size()) {
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            file.write(report) != report.size()) {
             say(stderr, QStringLiteral("norvale-run: the report cannot be written: %1: %2")
                             .arg(options.junit, file.errorString()));
             code = std::max(code, 2);

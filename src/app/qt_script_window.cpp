@@ -1,18 +1,17 @@
 // SPDX-License-Identifier: MIT
 #include "app/qt_script_window.h"
 
-#include "com/app_context.h"
-#include "main/frmMain.h"
-#include "platform/prompts.h"
-
 #include <QAction>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QStatusBar>
 
-ScriptWindow::ScriptWindow(AppContext& context, TfrmMain& main)
-    : m_ctx(context), m_main(main) {
+#include "com/app_context.h"
+#include "main/frmMain.h"
+#include "platform/prompts.h"
+
+ScriptWindow::ScriptWindow(AppContext& context, TfrmMain& main) : m_ctx(context), m_main(main) {
     ScriptEnvironment env{context.port,
                           context.sender,
                           context.settings.link,
@@ -45,9 +44,7 @@ ScriptWindow::ScriptWindow(AppContext& context, TfrmMain& main)
     main.statusBar()->addPermanentWidget(sBarScript);
 }
 
-ScriptWindow::~ScriptWindow() {
-    m_main.receivePipeline().setUnitTap({});
-}
+ScriptWindow::~ScriptWindow() { m_main.receivePipeline().setUnitTap({}); }
 
 void ScriptWindow::runScriptClick() {
     if (m_host->running()) return;
@@ -71,7 +68,9 @@ void ScriptWindow::runScript(const QString& path, const ScriptHost::Args& args) 
     if (m_host->running()) showCount();
 }
 
-void ScriptWindow::stopScript() { m_host->stop(ScriptOutcome::Stopped, QStringLiteral("stopped by the user")); }
+void ScriptWindow::stopScript() {
+    m_host->stop(ScriptOutcome::Stopped, QStringLiteral("stopped by the user"));
+}
 
 void ScriptWindow::show(const QString& line) {
     const QString text = QStringLiteral("script: ") + line;
@@ -100,5 +99,6 @@ void ScriptWindow::finished(const ScriptResult& result) {
              .arg(result.failedCount())
              .arg(result.message.isEmpty() ? QString() : QStringLiteral(": ") + result.message));
     if (result.outcome == ScriptOutcome::Error)
-        m_ctx.platform.prompts.message(AppContext::kAppTitle, result.message, Prompts::Icon::Warning);
+        m_ctx.platform.prompts.message(AppContext::kAppTitle, result.message,
+                                       Prompts::Icon::Warning);
 }

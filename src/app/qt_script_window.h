@@ -5,11 +5,10 @@
 // never taken for a unit) and in the capture, and an error box naming file:line. Until a script
 // runs, nothing of the window changes but the two menu entries.
 
-#include "session/script_host.h"
-
 #include <QObject>
-
 #include <memory>
+
+#include "session/script_host.h"
 
 class AppContext;
 class QAction;

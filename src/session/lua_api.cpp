@@ -1,6 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "session/lua_api.h"
 
+#include <algorithm>
+#include <cmath>
+#include <lua.hpp>
+#include <vector>
+
 #include "com/frame_decoder.h"
 #include "com/frame_format.h"
 #include "com/frame_sender.h"
@@ -10,12 +15,6 @@
 #include "main/module_commands.h"
 #include "rem/maker_code.h"
 #include "session/script_bytes.h"
-
-#include <lua.hpp>
-
-#include <algorithm>
-#include <cmath>
-#include <vector>
 
 namespace {
 
@@ -138,7 +137,9 @@ QByteArray valuesAt(lua_State* L, int index, const char* what) {
         const lua_Integer v = lua_tointegerx(L, -1, &isInteger);
         lua_pop(L, 1);
         if (!isInteger)
-            raise(L, QStringLiteral("%1: element %2 is not an integer").arg(QLatin1String(what)).arg(i));
+            raise(
+                L,
+                QStringLiteral("%1: element %2 is not an integer").arg(QLatin1String(what)).arg(i));
         values.push_back(static_cast<long long>(v));
     }
     return take(L, bytesFromValues(values), what);
@@ -161,7 +162,8 @@ QByteArray bytesAt(lua_State* L, int index, const char* what) {
             raise(L, QStringLiteral("%1: hex is a string").arg(QLatin1String(what)));
         std::size_t n = 0;
         const char* s = lua_tolstring(L, -1, &n);
-        QByteArray bytes = take(L, bytesFromHex(QByteArrayView(s, static_cast<qsizetype>(n))), what);
+        QByteArray bytes =
+            take(L, bytesFromHex(QByteArrayView(s, static_cast<qsizetype>(n))), what);
         lua_pop(L, 1);
         return bytes;
     }
@@ -181,10 +183,13 @@ QByteArray idAt(lua_State* L, int index, const char* what) {
         return QByteArray(reinterpret_cast<const char*>(bytes.data()), 4);
     }
     if (lua_type(L, index) != LUA_TTABLE)
-        raise(L, QStringLiteral("%1: an ID is a string such as \"FF FF FF FF\"").arg(QLatin1String(what)));
+        raise(L, QStringLiteral("%1: an ID is a string such as \"FF FF FF FF\"")
+                     .arg(QLatin1String(what)));
     id = valuesAt(L, index, what);
     if (id.size() != 4)
-        raise(L, QStringLiteral("%1: an ID is four bytes, not %2").arg(QLatin1String(what)).arg(id.size()));
+        raise(L, QStringLiteral("%1: an ID is four bytes, not %2")
+                     .arg(QLatin1String(what))
+                     .arg(id.size()));
     return id;
 }
 
@@ -192,7 +197,10 @@ int integerArg(lua_State* L, int index, const char* what, int lo, int hi) {
     int isInteger = 0;
     const lua_Integer v = lua_tointegerx(L, index, &isInteger);
     if (!isInteger || v < lo || v > hi)
-        raise(L, QStringLiteral("%1 must be an integer from %2 to %3").arg(QLatin1String(what)).arg(lo).arg(hi));
+        raise(L, QStringLiteral("%1 must be an integer from %2 to %3")
+                     .arg(QLatin1String(what))
+                     .arg(lo)
+                     .arg(hi));
     return static_cast<int>(v);
 }
 
@@ -216,14 +224,16 @@ public:
     static void requireOpen(lua_State* L, const char* what) {
         throwIfPortLost(L);
         if (!env(L).port.isOpen())
-            raise(L, QStringLiteral("%1: the port is not open (port.open() first)").arg(QLatin1String(what)));
+            raise(L, QStringLiteral("%1: the port is not open (port.open() first)")
+                         .arg(QLatin1String(what)));
     }
 
     // A write the line refused has stopped the port; the script should not go on as if sent.
     static void checkWritten(lua_State* L, const char* what) {
         const PortDriver& port = env(L).port;
         if (port.isOpen() && !port.state().receiveStopRequest) return;
-        QString message = QStringLiteral("%1: the line did not take the frame").arg(QLatin1String(what));
+        QString message =
+            QStringLiteral("%1: the line did not take the frame").arg(QLatin1String(what));
         if (env(L).portMessage) {
             if (const QString said = env(L).portMessage(); !said.isEmpty()) message += ": " + said;
         }
@@ -245,11 +255,13 @@ public:
         FrameSender& sender = env(L).sender;
         const std::uint8_t seq = sender.sequence();
         auto& buffer = sender.commandBuffer();
-        const auto n = std::min<std::size_t>(buffer.size(), static_cast<std::size_t>(payload.size()));
+        const auto n =
+            std::min<std::size_t>(buffer.size(), static_cast<std::size_t>(payload.size()));
         std::copy_n(payload.constData(), n, reinterpret_cast<char*>(buffer.data()));
         sender.sendCommand(msgId, static_cast<int>(n));
         checkWritten(L, what);
-        pushText(L, frameHeader(msgId, seq, {}, {}, static_cast<int>(n)) + payload.left(static_cast<qsizetype>(n)));
+        pushText(L, frameHeader(msgId, seq, {}, {}, static_cast<int>(n)) +
+                        payload.left(static_cast<qsizetype>(n)));
         lua_pushinteger(L, seq);
         return 2;
     }
@@ -278,7 +290,8 @@ public:
             field("stopbits", 1, 2, link.stopBits);
             if (rawField(L, opts, "parity") == LUA_TSTRING) {
                 const QString p = QString::fromUtf8(lua_tostring(L, -1)).toUpper();
-                if (p != QLatin1String("NONE") && p != QLatin1String("ODD") && p != QLatin1String("EVEN"))
+                if (p != QLatin1String("NONE") && p != QLatin1String("ODD") &&
+                    p != QLatin1String("EVEN"))
                     raise(L, QStringLiteral("port.open: parity is \"NONE\", \"ODD\" or \"EVEN\""));
                 link.parity = p;
             }
@@ -388,17 +401,17 @@ public:
         }
         // A busy line keeps the backlog full; take from it directly, but let the event loop
         // run now and then so the window stays alive and the guard is not tripped.
-        const bool fresh = std::chrono::steady_clock::now() - host.m_resumedAt <
-                           std::chrono::milliseconds(20);
+        const bool fresh =
+            std::chrono::steady_clock::now() - host.m_resumedAt < std::chrono::milliseconds(20);
         if (!host.m_backlog.empty() && fresh) return continueUnit(L, LUA_OK, 0);
         if (host.m_backlog.empty() && host.elapsedMs() >= deadline) {
             lua_pushnil(L);
             return 1;
         }
         requireMainFlow(L, "expect");
-        host.setWait(host.m_backlog.empty() ? ScriptHost::WaitKind::Unit
-                                            : ScriptHost::WaitKind::Now,
-                     deadline);
+        host.setWait(
+            host.m_backlog.empty() ? ScriptHost::WaitKind::Unit : ScriptHost::WaitKind::Now,
+            deadline);
         return lua_yieldk(L, 0, 0, &protectK<&LuaBindings::continueUnit>);
     }
 
@@ -435,13 +448,15 @@ public:
         const ModuleModel& m = model(L);
         const int ch = integerArg(L, 1, (QByteArray(what) + ": channel").constData(),
                                   m.firstChannel, m.firstChannel + m.channelCount - 1);
-        const int pw = integerArg(L, 2, (QByteArray(what) + ": power").constData(), 0, m.powerCount - 1);
+        const int pw =
+            integerArg(L, 2, (QByteArray(what) + ": power").constData(), 0, m.powerCount - 1);
         return {ch - m.firstChannel, pw};
     }
 
     static int continueSetRf(lua_State* L, int, lua_KContext power) {
         throwIfPortLost(L);
-        sendCommand(L, msg::kPower, QByteArray(1, indexByte(static_cast<int>(power))), "module.set_rf");
+        sendCommand(L, msg::kPower, QByteArray(1, indexByte(static_cast<int>(power))),
+                    "module.set_rf");
         return 0;
     }
 
@@ -455,7 +470,8 @@ public:
             return 0;
         }
         if (host.m_modelRow != 1)
-            raise(L, QStringLiteral("module.set_rf: the %1 has no such command").arg(QLatin1String(model(L).name)));
+            raise(L, QStringLiteral("module.set_rf: the %1 has no such command")
+                         .arg(QLatin1String(model(L).name)));
         requireMainFlow(L, "module.set_rf");
         sendCommand(L, msg::kChannel, QByteArray(1, indexByte(ch)), "module.set_rf");
         lua_settop(L, 0);
@@ -468,9 +484,11 @@ public:
         const auto [ch, pw] = rfIndexes(L, "module.init");
         ScriptHost& host = hostOf(L);
         if (host.m_modelRow == 1)
-            return sendCommand(L, msg::kNineByteSettings, nineByteSettingsRecord(ch, pw), "module.init");
+            return sendCommand(L, msg::kNineByteSettings, nineByteSettingsRecord(ch, pw),
+                               "module.init");
         if (host.m_modelRow != 0)
-            raise(L, QStringLiteral("module.init: the %1 has no such command").arg(QLatin1String(model(L).name)));
+            raise(L, QStringLiteral("module.init: the %1 has no such command")
+                         .arg(QLatin1String(model(L).name)));
         const int linkBps = env(L).link.baudRate;
         const bool linkListed = std::any_of(kUartRates.begin(), kUartRates.end(),
                                             [&](const UartRate& r) { return r.bps == linkBps; });
@@ -478,7 +496,8 @@ public:
                                               : integerArg(L, 3, "module.init: bps", 1, 4000000);
         const auto row = std::find_if(kUartRates.begin(), kUartRates.end(),
                                       [&](const UartRate& r) { return r.bps == bps; });
-        if (row == kUartRates.end()) raise(L, QStringLiteral("module.init: %1 bps is not in the module's list").arg(bps));
+        if (row == kUartRates.end())
+            raise(L, QStringLiteral("module.init: %1 bps is not in the module's list").arg(bps));
         const int bpsRow = static_cast<int>(row - kUartRates.begin());
         return sendCommand(L, msg::kFullSettings,
                            fullSettingsRecord(ch, pw, uartRateCode(bpsRow), env(L).module),
@@ -493,7 +512,8 @@ public:
     static int moduleModel(lua_State* L) {
         ScriptHost& host = hostOf(L);
         if (!lua_isnoneornil(L, 1))
-            host.m_modelRow = integerArg(L, 1, "module.model", 0, static_cast<int>(kModuleModels.size()) - 1);
+            host.m_modelRow =
+                integerArg(L, 1, "module.model", 0, static_cast<int>(kModuleModels.size()) - 1);
         lua_pushinteger(L, host.m_modelRow);
         lua_pushstring(L, model(L).name);
         return 2;
@@ -508,7 +528,9 @@ public:
             field.clear();
             for (int i = 0; i < 4; ++i) {
                 if (i) field += u' ';
-                field += QStringLiteral("%1h").arg(static_cast<std::uint8_t>(maker[i]), 2, 16, QLatin1Char('0')).toUpper();
+                field += QStringLiteral("%1h")
+                             .arg(static_cast<std::uint8_t>(maker[i]), 2, 16, QLatin1Char('0'))
+                             .toUpper();
             }
         }
         const KeySend plan = planKeySend(field, key, false, 0);
@@ -557,10 +579,10 @@ public:
         argsToStrings(L);
         ScriptHost& host = hostOf(L);
         if (!host.m_kill) {
-            host.m_kill = ScriptHost::Kill{
-                ScriptOutcome::Failed,
-                QString::fromUtf8(scriptWhere(L)) +
-                    (lua_isnil(L, 1) ? QStringLiteral("failed") : stringAt(L, 1))};
+            host.m_kill =
+                ScriptHost::Kill{ScriptOutcome::Failed,
+                                 QString::fromUtf8(scriptWhere(L)) +
+                                     (lua_isnil(L, 1) ? QStringLiteral("failed") : stringAt(L, 1))};
         }
         // Ends the script even inside a pcall; where it cannot yield, an error unwinds.
         if (L == host.m_co && lua_isyieldable(L)) return lua_yield(L, 0);
@@ -578,8 +600,9 @@ public:
 
     static int captureStart(lua_State* L) {
         const QString path = QString::fromUtf8(luaL_checkstring(L, 1));
-        const auto error = env(L).startCapture ? env(L).startCapture(path)
-                                               : std::optional<QString>(QStringLiteral("no capture here"));
+        const auto error = env(L).startCapture
+                               ? env(L).startCapture(path)
+                               : std::optional<QString>(QStringLiteral("no capture here"));
         if (!error) {
             lua_pushboolean(L, 1);
             return 1;
@@ -612,7 +635,8 @@ public:
 
     static void pushUnit(lua_State* L, const ScriptHost::Unit& unit) {
         const auto* data = reinterpret_cast<const std::uint8_t*>(unit.bytes.constData());
-        const std::span<const std::uint8_t> bytes(data, static_cast<std::size_t>(unit.bytes.size()));
+        const std::span<const std::uint8_t> bytes(data,
+                                                  static_cast<std::size_t>(unit.bytes.size()));
         DecodeOptions options;
         options.modelRow = hostOf(L).m_modelRow;
         const DecodedUnit decoded = decodeUnit(bytes, options);
@@ -632,21 +656,42 @@ public:
         int payloadAt = -1;
         for (const DecodedField& f : decoded.fields) {
             switch (f.id) {
-                case FieldId::MsgId: number("msgid", f); break;
-                case FieldId::Sequence: number("seq", f); break;
-                case FieldId::DstId: setField(L, "dst", hexText(f.bytes)); break;
+                case FieldId::MsgId:
+                    number("msgid", f);
+                    break;
+                case FieldId::Sequence:
+                    number("seq", f);
+                    break;
+                case FieldId::DstId:
+                    setField(L, "dst", hexText(f.bytes));
+                    break;
                 case FieldId::SrcId:
                     setField(L, "src", hexText(f.bytes));
                     payloadAt = f.offset + f.size();
                     break;
-                case FieldId::Channel: number("channel", f); break;
-                case FieldId::Power: number("power", f); break;
-                case FieldId::RateCode: number("rate", f); break;
-                case FieldId::SysId: number("sysid", f); break;
-                case FieldId::ProId: number("proid", f); break;
-                case FieldId::KeyNumber: number("key", f); break;
-                case FieldId::MakerCode: setField(L, "maker", hexText(f.bytes)); break;
-                default: break;
+                case FieldId::Channel:
+                    number("channel", f);
+                    break;
+                case FieldId::Power:
+                    number("power", f);
+                    break;
+                case FieldId::RateCode:
+                    number("rate", f);
+                    break;
+                case FieldId::SysId:
+                    number("sysid", f);
+                    break;
+                case FieldId::ProId:
+                    number("proid", f);
+                    break;
+                case FieldId::KeyNumber:
+                    number("key", f);
+                    break;
+                case FieldId::MakerCode:
+                    setField(L, "maker", hexText(f.bytes));
+                    break;
+                default:
+                    break;
             }
             if (!f.anomaly.isEmpty()) {
                 lua_getfield(L, -1, "anomaly");
@@ -664,10 +709,11 @@ public:
 
     static int installAll(lua_State* L) {
         const auto* args = static_cast<const ScriptHost::Args*>(lua_touserdata(L, 1));
-        const luaL_Reg libraries[] = {{LUA_GNAME, luaopen_base},       {LUA_STRLIBNAME, luaopen_string},
-                                      {LUA_TABLIBNAME, luaopen_table}, {LUA_MATHLIBNAME, luaopen_math},
-                                      {LUA_UTF8LIBNAME, luaopen_utf8}, {LUA_COLIBNAME, luaopen_coroutine},
-                                      {LUA_OSLIBNAME, luaopen_os}};
+        const luaL_Reg libraries[] = {
+            {LUA_GNAME, luaopen_base},       {LUA_STRLIBNAME, luaopen_string},
+            {LUA_TABLIBNAME, luaopen_table}, {LUA_MATHLIBNAME, luaopen_math},
+            {LUA_UTF8LIBNAME, luaopen_utf8}, {LUA_COLIBNAME, luaopen_coroutine},
+            {LUA_OSLIBNAME, luaopen_os}};
         for (const luaL_Reg& lib : libraries) {
             luaL_requiref(L, lib.name, lib.func, 1);
             lua_pop(L, 1);
@@ -695,9 +741,15 @@ public:
         lua_pushnil(L);
         lua_setfield(L, LUA_REGISTRYINDEX, LUA_LOADED_TABLE);
 
-        const luaL_Reg globals[] = {{"send", protect<&LuaBindings::send>}, {"write", protect<&LuaBindings::write>}, {"wait", protect<&LuaBindings::wait>},
-                                    {"now", protect<&LuaBindings::now>},   {"check", protect<&LuaBindings::check>}, {"fail", protect<&LuaBindings::fail>},
-                                    {"log", protect<&LuaBindings::log>},   {"print", protect<&LuaBindings::log>},   {nullptr, nullptr}};
+        const luaL_Reg globals[] = {{"send", protect<&LuaBindings::send>},
+                                    {"write", protect<&LuaBindings::write>},
+                                    {"wait", protect<&LuaBindings::wait>},
+                                    {"now", protect<&LuaBindings::now>},
+                                    {"check", protect<&LuaBindings::check>},
+                                    {"fail", protect<&LuaBindings::fail>},
+                                    {"log", protect<&LuaBindings::log>},
+                                    {"print", protect<&LuaBindings::log>},
+                                    {nullptr, nullptr}};
         lua_pushglobaltable(L);
         setFunctions(L, globals);
         lua_pop(L, 1);
@@ -706,15 +758,22 @@ public:
             setFunctions(L, functions);
             lua_setglobal(L, name);
         };
-        const luaL_Reg port[] = {{"open", protect<&LuaBindings::portOpen>}, {"close", protect<&LuaBindings::portClose>}, {"name", protect<&LuaBindings::portName>},
-                                 {"state", protect<&LuaBindings::portState>}, {nullptr, nullptr}};
+        const luaL_Reg port[] = {{"open", protect<&LuaBindings::portOpen>},
+                                 {"close", protect<&LuaBindings::portClose>},
+                                 {"name", protect<&LuaBindings::portName>},
+                                 {"state", protect<&LuaBindings::portState>},
+                                 {nullptr, nullptr}};
         library("port", port);
-        const luaL_Reg module[] = {{"set_rf", protect<&LuaBindings::moduleSetRf>}, {"init", protect<&LuaBindings::moduleInit>},
-                                   {"model", protect<&LuaBindings::moduleModel>}, {nullptr, nullptr}};
+        const luaL_Reg module[] = {{"set_rf", protect<&LuaBindings::moduleSetRf>},
+                                   {"init", protect<&LuaBindings::moduleInit>},
+                                   {"model", protect<&LuaBindings::moduleModel>},
+                                   {nullptr, nullptr}};
         library("module", module);
         const luaL_Reg keys[] = {{"press", protect<&LuaBindings::keysPress>}, {nullptr, nullptr}};
         library("keys", keys);
-        const luaL_Reg capture[] = {{"start", protect<&LuaBindings::captureStart>}, {"stop", protect<&LuaBindings::captureStop>}, {nullptr, nullptr}};
+        const luaL_Reg capture[] = {{"start", protect<&LuaBindings::captureStart>},
+                                    {"stop", protect<&LuaBindings::captureStop>},
+                                    {nullptr, nullptr}};
         library("capture", capture);
 
         lua_createtable(L, 0, static_cast<int>(args->size()));
@@ -724,7 +783,8 @@ public:
         }
         lua_setglobal(L, "args");
 
-        if (luaL_loadbufferx(L, kPrelude, std::char_traits<char>::length(kPrelude), "=api", "t") != LUA_OK)
+        if (luaL_loadbufferx(L, kPrelude, std::char_traits<char>::length(kPrelude), "=api", "t") !=
+            LUA_OK)
             return lua_error(L);
         lua_pushcfunction(L, &protect<&LuaBindings::nextUnit>);
         lua_pushcfunction(L, &protect<&LuaBindings::normId>);

@@ -4,9 +4,9 @@
 // check, fail, log, capture.*, args; and the sandbox around it. Each function works on the
 // ScriptHost that owns the state.
 
-#include "session/script_host.h"
-
 #include <optional>
+
+#include "session/script_host.h"
 
 struct lua_State;
 

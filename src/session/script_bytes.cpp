@@ -29,7 +29,9 @@ std::variant<QByteArray, ByteRefusal> bytesFromHex(QByteArrayView text) {
             continue;
         }
         const int hi = hexDigit(c);
-        if (hi < 0) return ByteRefusal{QStringLiteral("%1 at %2 is not a hex digit").arg(shown(c)).arg(i + 1)};
+        if (hi < 0)
+            return ByteRefusal{
+                QStringLiteral("%1 at %2 is not a hex digit").arg(shown(c)).arg(i + 1)};
         if (i + 1 >= text.size() || hexDigit(text[i + 1]) < 0) {
             return ByteRefusal{
                 QStringLiteral("the hex digit at %1 has no partner (write bytes as two digits)")
@@ -46,9 +48,8 @@ std::variant<QByteArray, ByteRefusal> bytesFromValues(std::span<const long long>
     out.reserve(static_cast<qsizetype>(values.size()));
     for (std::size_t i = 0; i < values.size(); ++i) {
         if (values[i] < 0 || values[i] > 255) {
-            return ByteRefusal{QStringLiteral("element %1 is %2, not a byte (0..255)")
-                                   .arg(i + 1)
-                                   .arg(values[i])};
+            return ByteRefusal{
+                QStringLiteral("element %1 is %2, not a byte (0..255)").arg(i + 1).arg(values[i])};
         }
         out.append(static_cast<char>(values[i]));
     }

@@ -7,7 +7,6 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
-
 #include <array>
 #include <cstdint>
 #include <optional>

@@ -1,15 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "session/script_host.h"
 
-#include "com/port_driver.h"
-#include "session/lua_api.h"
-
-#include <lua.hpp>
-
 #include <QFile>
 #include <QFileInfo>
-
 #include <cstdlib>
+#include <lua.hpp>
+
+#include "com/port_driver.h"
+#include "session/lua_api.h"
 
 namespace {
 
@@ -68,9 +66,7 @@ void ScriptHost::startSource(const QByteArray& source, const QString& name, cons
     begin(source, name, args);
 }
 
-double ScriptHost::elapsedMs() const {
-    return static_cast<double>(m_clock.nsecsElapsed()) / 1e6;
-}
+double ScriptHost::elapsedMs() const { return static_cast<double>(m_clock.nsecsElapsed()) / 1e6; }
 
 void ScriptHost::begin(const QByteArray& source, const QString& chunkName, const Args& args) {
     m_L = lua_newstate(&ScriptHost::allocate, this);
@@ -129,13 +125,13 @@ void ScriptHost::countHook(lua_State* L, lua_Debug* ar) {
                                    .arg(host.m_limits.memoryBytes >> 20)};
         } else if (std::chrono::steady_clock::now() - host.m_resumedAt > host.m_limits.runaway) {
             lua_getinfo(L, "Sl", ar);
-            host.m_kill = Kill{
-                ScriptOutcome::Error,
-                QStringLiteral("%1:%2: ran for %3 s without waiting (a loop without wait or "
-                               "expect?); stopped")
-                    .arg(QString::fromUtf8(ar->short_src))
-                    .arg(ar->currentline)
-                    .arg(static_cast<double>(host.m_limits.runaway.count()) / 1000.0)};
+            host.m_kill =
+                Kill{ScriptOutcome::Error,
+                     QStringLiteral("%1:%2: ran for %3 s without waiting (a loop without wait or "
+                                    "expect?); stopped")
+                         .arg(QString::fromUtf8(ar->short_src))
+                         .arg(ar->currentline)
+                         .arg(static_cast<double>(host.m_limits.runaway.count()) / 1000.0)};
         }
     }
     if (!host.m_kill) return;
@@ -222,7 +218,9 @@ void ScriptHost::armWait() {
             }
             break;
         case WaitKind::Now:
-        case WaitKind::None: queueResume(); break;
+        case WaitKind::None:
+            queueResume();
+            break;
     }
 }
 
@@ -240,7 +238,8 @@ void ScriptHost::unitReceived(std::span<const std::uint8_t> unit) {
 
 void ScriptHost::portStatusChanged(const QString& text) {
     if (!m_co || m_portByScript || !text.endsWith(QLatin1String(":OFF"))) return;
-    QString message = QStringLiteral("the port %1 closed under the script").arg(m_env.link.portName);
+    QString message =
+        QStringLiteral("the port %1 closed under the script").arg(m_env.link.portName);
     QString said = m_env.portMessage ? m_env.portMessage() : QString();
     if (said.isEmpty()) said = QStringLiteral("the line hung up or its device went away");
     m_portLost = message + QStringLiteral(": ") + said;

@@ -9,14 +9,11 @@
 // by the allocator, and a guard that ends it once it has run for too long without waiting.
 // The API is bound in session/lua_api.cpp.
 
-#include "session/script_result.h"
-
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
-
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -26,6 +23,8 @@
 #include <span>
 #include <utility>
 #include <vector>
+
+#include "session/script_result.h"
 
 struct lua_State;
 struct lua_Debug;

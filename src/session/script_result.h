@@ -4,7 +4,6 @@
 // runner's report and the window.
 
 #include <QString>
-
 #include <vector>
 
 struct ScriptCheck {

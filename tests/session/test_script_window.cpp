@@ -150,7 +150,8 @@ TEST_F(ScriptWindowTest, RunsBesideTheWindowAndStopsAtOnce) {
     scripts->runScript(path);
     ASSERT_TRUE(scripts->host().running());
     const int fd = farEnd->masterFd();
-    ASSERT_TRUE(pumpUntil([this] { return scripts->host().result().checks.size() == 1; }, ticks, 3000));
+    ASSERT_TRUE(
+        pumpUntil([this] { return scripts->host().result().checks.size() == 1; }, ticks, 3000));
     EXPECT_EQ(ptytest::readBytes(fd, 13, std::chrono::milliseconds(2000)).size(), 13u);
 
     const int before = window->monitorLineCount();
@@ -187,8 +188,8 @@ TEST_F(ScriptWindowTest, RunsBesideTheWindowAndStopsAtOnce) {
 TEST_F(ScriptWindowTest, AnErrorNamesItsLine) {
     start();
     startScripts();
-    for (const QByteArray& source : {QByteArray("log('a')\nsend{msgid = 300}\n"),
-                                     QByteArray("log('a')\nlocal = 1\n")}) {
+    for (const QByteArray& source :
+         {QByteArray("log('a')\nsend{msgid = 300}\n"), QByteArray("log('a')\nlocal = 1\n")}) {
         prompts.shown.clear();
         const ScriptResult& r = runToEnd(source);
         EXPECT_EQ(r.outcome, ScriptOutcome::Error);
