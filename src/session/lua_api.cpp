@@ -375,10 +375,12 @@ public:
         return 0;
     }
 
+    // The oldest unit kept, if it came before the expect's deadline; later ones stay for the
+    // next expect, so that a flood of units that do not match cannot hold a timeout off.
     static int continueUnit(lua_State* L, int, lua_KContext) {
         ScriptHost& host = hostOf(L);
         throwIfPortLost(L);
-        if (host.m_backlog.empty()) {
+        if (host.m_backlog.empty() || host.m_backlog.front().atMs > host.m_unitDeadline) {
             lua_pushnil(L);
             return 1;
         }
@@ -403,11 +405,10 @@ public:
         // run now and then so the window stays alive and the guard is not tripped.
         const bool fresh =
             std::chrono::steady_clock::now() - host.m_resumedAt < std::chrono::milliseconds(20);
-        if (!host.m_backlog.empty() && fresh) return continueUnit(L, LUA_OK, 0);
-        if (host.m_backlog.empty() && host.elapsedMs() >= deadline) {
-            lua_pushnil(L);
-            return 1;
-        }
+        host.m_unitDeadline = deadline;
+        const bool late = host.m_backlog.empty() ? host.elapsedMs() >= deadline
+                                                 : host.m_backlog.front().atMs > deadline;
+        if (late || (!host.m_backlog.empty() && fresh)) return continueUnit(L, LUA_OK, 0);
         requireMainFlow(L, "expect");
         host.setWait(
             host.m_backlog.empty() ? ScriptHost::WaitKind::Unit : ScriptHost::WaitKind::Now,

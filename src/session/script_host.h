@@ -146,6 +146,7 @@ private:
     Wait m_wait;
     QTimer m_timer;
     std::deque<Unit> m_backlog;
+    double m_unitDeadline = 0;  // of the expect waiting, in ms since the start
     std::uint64_t m_dropped = 0;
     // Set while the API opens or closes the port itself, so that only other closes count as
     // the port being lost.

@@ -165,6 +165,16 @@ TEST_F(NorvaleRunTest, ExitCodesMessagesReportAndCapture) {
          "bad kit",
          10000,
          {1, 1, 0}},
+        {"units that do not match cannot hold a timeout off",
+         "local t0 = now()\nlocal f = expect{msgid = 0x55, timeout = 200}\n"
+         "check(f == nil and now() - t0 < 700, 'timed out in time', now() - t0)\nwait(1500)\n",
+         {QStringLiteral("--transmitters"), QStringLiteral("1"), QStringLiteral("--rate"),
+          QStringLiteral("1000"), QStringLiteral("--count"), QStringLiteral("1000")},
+         {},
+         0,
+         "PASS  timed out in time",
+         10000,
+         {1, 0, 0}},
         {"a syntax error", "log('x')\nlocal = 1\n", {}, {}, 2, "bad.lua:2:", 10000, {1, 0, 1}},
         {"a runaway loop",
          "check(true, 'before')\nwhile true do\n  pcall(function() while true do end end)\nend\n",
@@ -236,8 +246,8 @@ TEST_F(NorvaleRunTest, ExitCodesMessagesReportAndCapture) {
 }
 
 TEST_F(NorvaleRunTest, APortThatCannotOpenExits2) {
-    const RunOutcome r = run({file(QStringLiteral("a.lua"), "check(true)\n"), QStringLiteral("--port"),
-                       QStringLiteral("/dev/norvale-absent")});
+    const RunOutcome r = run({file(QStringLiteral("a.lua"), "check(true)\n"),
+                              QStringLiteral("--port"), QStringLiteral("/dev/norvale-absent")});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(r.err.contains(QStringLiteral("/dev/norvale-absent"))) << r.err.toStdString();
 }
@@ -254,11 +264,15 @@ TEST_F(NorvaleRunTest, ExamplesPass) {
         {"rf_write_read.lua", {}, {QStringLiteral("--arg"), QStringLiteral("channel=9")}, 3},
         {"key_count.lua",
          {QStringLiteral("--transmitters"), QStringLiteral("2"), QStringLiteral("--rate"),
-          QStringLiteral("40")},
-         {QStringLiteral("--arg"), QStringLiteral("seconds=2.5"), QStringLiteral("--arg"),
+          QStringLiteral("4")},
+         {QStringLiteral("--arg"), QStringLiteral("seconds=3.5"), QStringLiteral("--arg"),
           QStringLiteral("transmitters=2")},
          3},
-        {"soak.lua", {}, {QStringLiteral("--arg"), QStringLiteral("frames=300")}, 1},
+        {"soak.lua",
+         {},
+         {QStringLiteral("--arg"), QStringLiteral("frames=300"), QStringLiteral("--arg"),
+          QStringLiteral("timeout=3000")},
+         1},
     };
     const bool ser2net = !Ser2netServer::program().isEmpty();
     for (const bool throughSer2net : {false, true}) {
@@ -276,10 +290,11 @@ TEST_F(NorvaleRunTest, ExamplesPass) {
                     << error;
                 port = server.portName();
             }
-            const RunOutcome r = run(QStringList{examples + u'/' + QLatin1String(c.script),
-                                          QStringLiteral("--port"), port, QStringLiteral("--junit"),
-                                          dir.filePath(QStringLiteral("j.xml"))} +
-                              c.args);
+            const RunOutcome r =
+                run(QStringList{examples + u'/' + QLatin1String(c.script), QStringLiteral("--port"),
+                                port, QStringLiteral("--junit"),
+                                dir.filePath(QStringLiteral("j.xml"))} +
+                    c.args);
             EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
             const Report report = readJunit(dir.filePath(QStringLiteral("j.xml")));
             EXPECT_EQ(report.tests, c.checks);
