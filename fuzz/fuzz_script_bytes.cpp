@@ -11,6 +11,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <variant>
@@ -58,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(!panel.badPair && panel.bytes == *bytes);
         }
         const auto id = idFromHex(text);
-        FUZZ_CHECK(std::holds_alternative<std::array<std::uint8_t, 4>>(id) == (bytes->size() == 4));
+        using Id = std::array<std::uint8_t, 4>;
+        FUZZ_CHECK(std::holds_alternative<Id>(id) == (bytes->size() == 4));
     } else {
         FUZZ_CHECK(!std::get<ByteRefusal>(read).reason.isEmpty());
         FUZZ_CHECK(std::holds_alternative<ByteRefusal>(idFromHex(text)));
