@@ -22,20 +22,20 @@ namespace {
 // may do anything a script may.
 constexpr const char* kPrelude = R"lua(
 local next_unit, norm_id, send_read, now = ...
-local function expect(spec)
-  if spec == nil then spec = {} end
-  if type(spec) ~= "table" then
+local function expect(want)
+  if want == nil then want = {} end
+  if type(want) ~= "table" then
     error("expect: give a table such as {msgid = 0x06, timeout = 500}", 2)
   end
-  local timeout = spec.timeout or 1000
+  local timeout = want.timeout or 1000
   if type(timeout) ~= "number" or timeout < 0 then
     error("expect: timeout is a number of milliseconds, 0 or more", 2)
   end
-  local match = spec.match
+  local match = want.match
   if match ~= nil and type(match) ~= "function" then error("expect: match is a function", 2) end
-  local msgid = spec.msgid
-  local src = spec.src ~= nil and norm_id(spec.src, "src") or nil
-  local dst = spec.dst ~= nil and norm_id(spec.dst, "dst") or nil
+  local msgid = want.msgid
+  local src = want.src ~= nil and norm_id(want.src, "src") or nil
+  local dst = want.dst ~= nil and norm_id(want.dst, "dst") or nil
   local deadline = now() + timeout
   while true do
     local f = next_unit(deadline)
