@@ -15,7 +15,9 @@ apt-get install -y -qq --no-install-recommends "$deb" >/dev/null || fail "instal
 trap 'dpkg -r norvale-term >/dev/null 2>&1 || true' EXIT
 
 for f in /usr/bin/norvale-term /usr/bin/orlin-sim /usr/share/applications/example.norvale.NorvaleTerm.desktop \
-         /usr/share/icons/hicolor/scalable/apps/norvale-term.svg /usr/share/man/man1/norvale-term.1.gz; do
+         /usr/share/icons/hicolor/scalable/apps/norvale-term.svg /usr/share/man/man1/norvale-term.1.gz \
+         /usr/bin/norvale-run /usr/share/man/man1/norvale-run.1.gz \
+         /usr/share/doc/norvale-term/examples/rf_write_read.lua; do
     [ -e "$f" ] || fail "$f missing after install"
 done
 
@@ -40,8 +42,14 @@ ini=$home/.config/norvale-term/norvale-term.ini
 sed -i 's/^PortName=.*/PortName=COM5\r/' "$ini"
 run_once
 grep -q "^PortName=COM5" "$ini" || fail "settings not read back at the next start"
+# The runner takes its port from the terminal's file and leaves the file as it is.
+before=$(md5sum "$ini")
+out=$(HOME=$home XDG_CONFIG_HOME= /usr/bin/norvale-run /usr/share/doc/norvale-term/examples/rf_write_read.lua 2>&1) &&
+    fail "norvale-run passed without a kit"
+echo "$out" | grep -q "COM5" || fail "norvale-run did not take the terminal's port: $out"
+[ "$(md5sum "$ini")" = "$before" ] || fail "norvale-run changed the terminal's settings file"
 
 dpkg -r norvale-term >/dev/null || fail "remove failed"
 [ ! -e /usr/bin/norvale-term ] || fail "/usr/bin/norvale-term left after remove"
 rm -rf "$home"
-echo "test-deb: installed, started twice with settings under XDG config, removed: ok"
+echo "test-deb: installed, started twice with settings under XDG config, runner read them, removed: ok"

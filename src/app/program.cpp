@@ -12,6 +12,7 @@
 #include "session/app_context.h"
 #include "session/event_wait.h"
 #include "windows/frmMain.h"
+#include "windows/script_window.h"
 #include "platform/canberra_sound.h"
 #include "platform/dispatching_serial_device.h"
 #include "platform/executable_info.h"
@@ -108,6 +109,7 @@ int runProgram(int argc, char** argv, const ProgramSeams& seams) {
         TfrmSurvey frmSurvey(context, frmMain, &frmMain);
         frmMain.setPeerWindows(&frmRem, &frmSurvey);
         frmMain.setPortCandidates(&ports);
+        ScriptWindow scripts(context, frmMain);
         if (commandLine.options.engineering) frmMain.setEngineeringMode();
         if (const QString& path = commandLine.options.capture; !path.isEmpty()) {
             // Not worth stopping the program for: the terminal is useful without it.

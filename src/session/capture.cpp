@@ -24,7 +24,8 @@ constexpr qsizetype kEagerBytes = 256 * 1024;
 QString errnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
 // prefix is the stamp up to the seconds' dot; the line ends in CR LF.
-void appendLine(QByteArray& out, const QByteArray& prefix, int milli, bool received,
+// arrow: "=>" received, "<=" sent, "##" a note of the session's own.
+void appendLine(QByteArray& out, const QByteArray& prefix, int milli, const char* arrow,
                 QStringView rendered) {
     // Rendered hex is ASCII; only mixed rendering may hold other characters.
     const bool ascii =
@@ -39,8 +40,8 @@ void appendLine(QByteArray& out, const QByteArray& prefix, int milli, bool recei
     *p++ = static_cast<char>('0' + milli / 10 % 10);
     *p++ = static_cast<char>('0' + milli % 10);
     *p++ = ' ';
-    *p++ = received ? '=' : '<';
-    *p++ = received ? '>' : '=';
+    *p++ = arrow[0];
+    *p++ = arrow[1];
     if (ascii) {
         for (const QChar c : rendered) *p++ = static_cast<char>(c.unicode());
     } else {
@@ -130,21 +131,25 @@ std::optional<QString> Capture::error() const {
 QByteArray Capture::line(const QDateTime& at, bool received, const QString& rendered) {
     QByteArray out;
     appendLine(out, at.toString(QStringLiteral("yyyy/MM/dd hh:mm:ss.")).toUtf8(), at.time().msec(),
-               received, rendered);
+               received ? "=>" : "<=", rendered);
     return out;
 }
 
 void Capture::received(const QString& rendered) {
-    if (m_running) append(true, rendered);
+    if (m_running) append("=>", rendered);
+}
+
+void Capture::note(const QString& text) {
+    if (m_running) append("##", QStringLiteral(" ") + text);
 }
 
 void Capture::sent(const QByteArray& frame) {
     if (!m_running) return;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(frame.constData());
-    append(false, renderHex({bytes, static_cast<std::size_t>(frame.size())}));
+    append("<=", renderHex({bytes, static_cast<std::size_t>(frame.size())}));
 }
 
-void Capture::append(bool received, QStringView rendered) {
+void Capture::append(const char* arrow, QStringView rendered) {
     const qint64 ms = m_now ? m_now().toMSecsSinceEpoch() : QDateTime::currentMSecsSinceEpoch();
     const qint64 second = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
     if (second != m_stampSecond) {
@@ -166,7 +171,7 @@ void Capture::append(bool received, QStringView rendered) {
             return;
         }
         const qsizetype before = shared.pending.size();
-        appendLine(shared.pending, m_stampPrefix, milli, received, rendered);
+        appendLine(shared.pending, m_stampPrefix, milli, arrow, rendered);
         added = shared.pending.size() - before;
         eager = shared.pending.size() >= kEagerBytes;
     }

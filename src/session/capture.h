@@ -60,6 +60,9 @@ public:
     void received(const QString& rendered);
     // A frame as it went out, header and payload together.
     void sent(const QByteArray& frame);
+    // A line of the session's own (a script's log and result), marked "##" instead of an
+    // arrow so that no reader takes it for a unit.
+    void note(const QString& text);
 
     // "yyyy/mm/dd hh:mm:ss.mmm => 0Fh 5Ah" with CR LF: the line for a unit or a frame.
     [[nodiscard]] static QByteArray line(const QDateTime& at, bool received,
@@ -81,7 +84,7 @@ private:
         int fd = -1;                   // the writer's while it runs
     };
 
-    void append(bool received, QStringView rendered);
+    void append(const char* arrow, QStringView rendered);
     static void writerLoop(const std::shared_ptr<Shared>& shared);
 
     std::function<QDateTime()> m_now;  // empty: the wall clock, read cheaply

@@ -101,6 +101,7 @@ void ReceivePipeline::unitFinished(std::span<const std::uint8_t> unit) {
     // away. It still shows, as an empty line, so that the cut is seen.
     ++m_stats.units;
     m_stats.bytes += unit.size();
+    if (m_tap) m_tap(unit);
     const QString text = m_view.parameterHexMode() ? renderMixed(unit) : renderHex(unit);
 
     if (isKeyFrameUnit(unit)) {

@@ -14,6 +14,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <utility>
@@ -76,6 +77,10 @@ public:
     void resetOneShot() { m_oneShot.reset(); }
     // Takes every unit handed to the monitor, unwrapped; may be null.
     void setCapture(Capture* capture) { m_capture = capture; }
+    // Told of every unit as it is finished, before any display option can hide it (a running
+    // script); empty for none.
+    using UnitTap = std::function<void(std::span<const std::uint8_t> unit)>;
+    void setUnitTap(UnitTap tap) { m_tap = std::move(tap); }
 
     void restart() override;
     void received(std::span<const std::uint8_t> bytes, std::uint32_t now) override;
@@ -109,6 +114,7 @@ private:
     KeyFrameTarget* m_keyPanel = nullptr;
     KeyFrameTarget* m_survey = nullptr;
     Capture* m_capture = nullptr;
+    UnitTap m_tap;
     Framing m_framing;
     OneShotTable m_oneShot;
     std::uint32_t m_now = 0;

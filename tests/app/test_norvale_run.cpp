@@ -1,0 +1,320 @@
+// SPDX-License-Identifier: MIT
+// norvale-run as a process against orlin-sim on a pty: exit codes, messages, the JUnit report
+// and the capture, for the shipped examples and for scripts that go wrong.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+
+#include "support/ser2net_server.h"
+
+namespace {
+
+struct RunOutcome {
+    int exitCode = -1;
+    QString out;
+    QString err;
+    qint64 ms = 0;
+};
+
+// orlin-sim on a new pty, telling on stderr (-v) every frame it sends.
+class Sim {
+public:
+    explicit Sim(const QStringList& arguments = {}) {
+        m_process.setProcessChannelMode(QProcess::SeparateChannels);
+        m_process.start(QStringLiteral(ORLIN_SIM_BIN),
+                        QStringList{QStringLiteral("-v")} + arguments);
+        if (m_process.waitForStarted(5000) && m_process.waitForReadyRead(5000))
+            m_path = QString::fromLatin1(m_process.readLine().trimmed());
+    }
+    ~Sim() {
+        m_process.terminate();
+        m_process.waitForFinished(3000);
+    }
+    Sim(const Sim&) = delete;
+    Sim& operator=(const Sim&) = delete;
+    [[nodiscard]] const QString& path() const { return m_path; }
+    // Bytes it sent, once it has stopped or been stopped.
+    int bytesSent() {
+        m_process.terminate();
+        m_process.waitForFinished(3000);
+        int n = 0;
+        for (const QByteArray& line : m_process.readAllStandardError().split('\n')) {
+            if (line.startsWith("tx ")) n += static_cast<int>(line.count(' '));
+        }
+        return n;
+    }
+
+private:
+    QProcess m_process;
+    QString m_path;
+};
+
+class NorvaleRunTest : public ::testing::Test {
+protected:
+    QString file(const QString& name, const QByteArray& text) {
+        const QString path = dir.filePath(name);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+        return path;
+    }
+    RunOutcome run(const QStringList& arguments) {
+        QProcess p;
+        QElapsedTimer t;
+        t.start();
+        p.start(QStringLiteral(NORVALE_RUN_BIN),
+                arguments + QStringList{QStringLiteral("--settings"),
+                                        dir.filePath(QStringLiteral("none.ini"))});
+        // With the event loop running, so that orlin-sim and ser2net, whose output is read
+        // only there, never block on a full pipe.
+        while (p.state() != QProcess::NotRunning && t.elapsed() < 60000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            p.waitForFinished(10);
+        }
+        RunOutcome r;
+        r.ms = t.elapsed();
+        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+    // Bytes of the received units in the capture.
+    int capturedBytes() {
+        QFile f(dir.filePath(QStringLiteral("cap.txt")));
+        if (!f.open(QIODevice::ReadOnly)) return -1;
+        int n = 0;
+        for (const QByteArray& line : f.readAll().split('\n')) {
+            if (const qsizetype at = line.indexOf(" => "); at >= 0)
+                n += static_cast<int>(line.mid(at + 4).trimmed().split(' ').size());
+        }
+        return n;
+    }
+    QTemporaryDir dir;
+};
+
+struct Report {
+    int tests = -1, failures = -1, errors = -1;
+    int cases = 0, failed = 0, errored = 0;
+};
+
+Report readJunit(const QString& path) {
+    QFile f(path);
+    Report r;
+    if (!f.open(QIODevice::ReadOnly)) return r;
+    QXmlStreamReader xml(&f);
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement) continue;
+        const auto name = xml.name();
+        if (name == QLatin1String("testsuite")) {
+            r.tests = xml.attributes().value(QLatin1String("tests")).toInt();
+            r.failures = xml.attributes().value(QLatin1String("failures")).toInt();
+            r.errors = xml.attributes().value(QLatin1String("errors")).toInt();
+        } else if (name == QLatin1String("testcase")) {
+            ++r.cases;
+        } else if (name == QLatin1String("failure")) {
+            ++r.failed;
+        } else if (name == QLatin1String("error")) {
+            ++r.errored;
+        }
+    }
+    if (xml.hasError()) r.tests = -2;
+    return r;
+}
+
+// Each way a run can end: its exit code, what it says, how soon; the capture holds every
+// frame the module sent, and the report counts what the run did.
+TEST_F(NorvaleRunTest, ExitCodesMessagesReportAndCapture) {
+    const struct {
+        const char* what;
+        QByteArray script;
+        QStringList sim;
+        QStringList options;
+        int exitCode;
+        const char* says;  // on stdout or stderr
+        qint64 withinMs;
+        Report report;  // tests, failures, errors
+    } cases[] = {
+        {"every check passes",
+         "local f, seq = send{msgid = 0x2A, hex = '01 02'}\n"
+         "local a = expect{msgid = 0x06, match = function(u) return u.payload:byte(2) == seq end}\n"
+         "check(a ~= nil, 'answered')\ncheck(args.kit == 'A', 'args', args.kit)\n",
+         {},
+         {QStringLiteral("--arg"), QStringLiteral("kit=A")},
+         0,
+         "PASS  answered",
+         10000,
+         {2, 0, 0}},
+        {"a check fails",
+         "check(true, 'one')\ncheck(expect{msgid = 0x55, timeout = 50}, 'two', 'no 55')\n",
+         {},
+         {},
+         1,
+         "FAIL  two: no 55",
+         10000,
+         {2, 1, 0}},
+        {"fail() inside a pcall still ends the run",
+         "pcall(fail, 'bad kit')\ncheck(true, 'after')\n",
+         {},
+         {},
+         1,
+         "bad kit",
+         10000,
+         {1, 1, 0}},
+        {"units that do not match cannot hold a timeout off",
+         "local t0 = now()\nlocal f = expect{msgid = 0x55, timeout = 200}\n"
+         "check(f == nil and now() - t0 < 700, 'timed out in time', now() - t0)\nwait(1500)\n",
+         {QStringLiteral("--transmitters"), QStringLiteral("1"), QStringLiteral("--rate"),
+          QStringLiteral("1000"), QStringLiteral("--count"), QStringLiteral("1000")},
+         {},
+         0,
+         "PASS  timed out in time",
+         10000,
+         {1, 0, 0}},
+        {"a syntax error", "log('x')\nlocal = 1\n", {}, {}, 2, "bad.lua:2:", 10000, {1, 0, 1}},
+        {"a runaway loop",
+         "check(true, 'before')\nwhile true do\n  pcall(function() while true do end end)\nend\n",
+         {},
+         {},
+         2,
+         "bad.lua:3: ran for 2 s without waiting",
+         3500,
+         {2, 0, 1}},
+        {"a memory bomb",
+         "local t = {}\nfor i = 1, 1e9 do t[i] = string.rep('x', 1 << 24) .. i end\n",
+         {},
+         {},
+         2,
+         "memory limit of 256 MB",
+         20000,
+         {1, 0, 1}},
+        {"the port vanishes mid-script",
+         "send{msgid = 1}\nexpect{msgid = 0x99, timeout = 5000}\ncheck(false, 'not reached')\n",
+         {QStringLiteral("--hangup-after"), QStringLiteral("1")},
+         {},
+         2,
+         "bad.lua:2: the port",
+         4000,
+         {1, 0, 1}},
+        {"the overall timeout",
+         "wait(20000)\n",
+         {},
+         {QStringLiteral("--timeout"), QStringLiteral("0.5")},
+         3,
+         "the overall timeout of 0.5 s",
+         4000,
+         {1, 0, 1}},
+        {"a binary chunk is refused",
+         "local f, e = load('\\27Lua')\ncheck(f == nil and e:find('binary'), 'refused', e)\n"
+         "check(io == nil and package == nil and debug == nil and dofile == nil and os.execute == "
+         "nil, 'sandbox')\n",
+         {},
+         {},
+         0,
+         "PASS  sandbox",
+         10000,
+         {2, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile::remove(dir.filePath(QStringLiteral("cap.txt")));
+        Sim sim(c.sim);
+        ASSERT_FALSE(sim.path().isEmpty());
+        const RunOutcome r =
+            run(QStringList{file(QStringLiteral("bad.lua"), c.script), QStringLiteral("--port"),
+                            sim.path(), QStringLiteral("--junit"),
+                            dir.filePath(QStringLiteral("j.xml")), QStringLiteral("--capture"),
+                            dir.filePath(QStringLiteral("cap.txt"))} +
+                c.options);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.out.toStdString() << r.err.toStdString();
+        EXPECT_TRUE((r.out + r.err).contains(QLatin1String(c.says)))
+            << r.out.toStdString() << r.err.toStdString();
+        EXPECT_LT(r.ms, c.withinMs);
+        EXPECT_EQ(capturedBytes(), sim.bytesSent());
+        const Report report = readJunit(dir.filePath(QStringLiteral("j.xml")));
+        EXPECT_EQ(report.tests, c.report.tests);
+        EXPECT_EQ(report.failures, c.report.failures);
+        EXPECT_EQ(report.errors, c.report.errors);
+        EXPECT_EQ(report.cases, report.tests);
+        EXPECT_EQ(report.failed, report.failures);
+        EXPECT_EQ(report.errored, report.errors);
+    }
+}
+
+TEST_F(NorvaleRunTest, APortThatCannotOpenExits2) {
+    const RunOutcome r = run({file(QStringLiteral("a.lua"), "check(true)\n"),
+                              QStringLiteral("--port"), QStringLiteral("/dev/norvale-absent")});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("/dev/norvale-absent"))) << r.err.toStdString();
+}
+
+// The shipped examples pass against the simulated kit, on its pty and through ser2net.
+TEST_F(NorvaleRunTest, ExamplesPass) {
+    const QString examples = QStringLiteral(NORVALE_EXAMPLES_DIR);
+    const struct {
+        const char* script;
+        QStringList sim;
+        QStringList args;
+        int checks;
+    } cases[] = {
+        {"rf_write_read.lua", {}, {QStringLiteral("--arg"), QStringLiteral("channel=9")}, 3},
+        {"key_count.lua",
+         {QStringLiteral("--transmitters"), QStringLiteral("2"), QStringLiteral("--rate"),
+          QStringLiteral("4")},
+         {QStringLiteral("--arg"), QStringLiteral("seconds=3.5"), QStringLiteral("--arg"),
+          QStringLiteral("transmitters=2")},
+         3},
+        {"soak.lua",
+         {},
+         {QStringLiteral("--arg"), QStringLiteral("frames=300"), QStringLiteral("--arg"),
+          QStringLiteral("timeout=3000")},
+         1},
+    };
+    const bool ser2net = !Ser2netServer::program().isEmpty();
+    for (const bool throughSer2net : {false, true}) {
+        if (throughSer2net && !ser2net) continue;
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.script) + (throughSer2net ? " through ser2net" : ""));
+            Sim sim(c.sim);
+            ASSERT_FALSE(sim.path().isEmpty());
+            Ser2netServer server;
+            QString port = sim.path();
+            if (throughSer2net) {
+                std::string error;
+                ASSERT_TRUE(server.start(sim.path().toStdString(), Ser2netServer::Accepter::Rfc2217,
+                                         &error))
+                    << error;
+                port = server.portName();
+            }
+            const RunOutcome r =
+                run(QStringList{examples + u'/' + QLatin1String(c.script), QStringLiteral("--port"),
+                                port, QStringLiteral("--junit"),
+                                dir.filePath(QStringLiteral("j.xml"))} +
+                    c.args);
+            EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+            const Report report = readJunit(dir.filePath(QStringLiteral("j.xml")));
+            EXPECT_EQ(report.tests, c.checks);
+            EXPECT_EQ(report.cases, c.checks);
+            EXPECT_EQ(report.failures, 0);
+            EXPECT_EQ(report.errors, 0);
+        }
+    }
+}
+
+// The runner needs no display: it must not link Qt Gui or Widgets.
+TEST(NorvaleRunBinary, LinksNoGuiLibrary) {
+    QProcess readelf;
+    readelf.start(QStringLiteral("readelf"),
+                  {QStringLiteral("-d"), QStringLiteral(NORVALE_RUN_BIN)});
+    ASSERT_TRUE(readelf.waitForFinished(10000));
+    const QByteArray needed = readelf.readAllStandardOutput();
+    ASSERT_TRUE(needed.contains("libQt6Core")) << needed.constData();
+    EXPECT_FALSE(needed.contains("libQt6Gui")) << needed.constData();
+    EXPECT_FALSE(needed.contains("libQt6Widgets")) << needed.constData();
+}
+
+}  // namespace
