@@ -15,6 +15,9 @@
 #include "core/module_commands.h"
 #include "core/maker_code.h"
 #include "core/script_bytes.h"
+#include "session/lua_values.h"
+
+using namespace lua_values;
 
 namespace {
 
@@ -55,154 +58,6 @@ end
 )lua";
 
 ScriptHost& hostOf(lua_State* L) { return **static_cast<ScriptHost**>(lua_getextraspace(L)); }
-
-// "file:line: " of the innermost frame of the script itself (not of the API's own Lua), so
-// that an error names the script's line.
-QByteArray scriptWhere(lua_State* L) {
-    lua_Debug ar;
-    for (int level = 1; lua_getstack(L, level, &ar); ++level) {
-        lua_getinfo(L, "Sl", &ar);
-        if (ar.source && ar.source[0] == '@' && ar.currentline > 0)
-            return QByteArray(ar.short_src) + ':' + QByteArray::number(ar.currentline) + ": ";
-    }
-    return {};
-}
-
-// Lua's errors and yields are long jumps, which would skip the destructors of the bindings'
-// C++ objects. The bindings throw this instead; protect() turns it into a Lua error once they
-// are gone. They also call only raw table accessors, so no metamethod can jump out of them.
-struct ScriptRaise {
-    QByteArray message;
-};
-
-[[noreturn]] void raise(lua_State* L, const QString& message) {
-    throw ScriptRaise{scriptWhere(L) + message.toUtf8()};
-}
-
-int raiseHeld(lua_State* L, std::optional<QByteArray>& message) {
-    lua_pushlstring(L, message->constData(), static_cast<std::size_t>(message->size()));
-    message.reset();
-    return lua_error(L);
-}
-
-template <lua_CFunction F>
-int protect(lua_State* L) {
-    std::optional<QByteArray> message;
-    try {
-        return F(L);
-    } catch (ScriptRaise& e) {
-        message = std::move(e.message);
-    }
-    return raiseHeld(L, message);
-}
-
-template <lua_KFunction F>
-int protectK(lua_State* L, int status, lua_KContext ctx) {
-    std::optional<QByteArray> message;
-    try {
-        return F(L, status, ctx);
-    } catch (ScriptRaise& e) {
-        message = std::move(e.message);
-    }
-    return raiseHeld(L, message);
-}
-
-// t[key] without metamethods.
-int rawField(lua_State* L, int index, const char* key) {
-    index = lua_absindex(L, index);
-    lua_pushstring(L, key);
-    return lua_rawget(L, index);
-}
-
-void pushText(lua_State* L, const QByteArray& bytes) {
-    lua_pushlstring(L, bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
-
-void pushText(lua_State* L, const QString& text) { pushText(L, text.toUtf8()); }
-
-template <typename T>
-T take(lua_State* L, std::variant<T, ByteRefusal> value, const char* what) {
-    if (auto* refusal = std::get_if<ByteRefusal>(&value))
-        raise(L, QStringLiteral("%1: %2").arg(QLatin1String(what), refusal->reason));
-    return std::get<T>(std::move(value));
-}
-
-QByteArray valuesAt(lua_State* L, int index, const char* what) {
-    std::vector<long long> values;
-    const auto n = static_cast<lua_Integer>(lua_rawlen(L, index));
-    values.reserve(static_cast<std::size_t>(std::clamp<lua_Integer>(n, 0, 4096)));
-    for (lua_Integer i = 1; i <= n; ++i) {
-        lua_rawgeti(L, index, i);
-        int isInteger = 0;
-        const lua_Integer v = lua_tointegerx(L, -1, &isInteger);
-        lua_pop(L, 1);
-        if (!isInteger)
-            raise(
-                L,
-                QStringLiteral("%1: element %2 is not an integer").arg(QLatin1String(what)).arg(i));
-        values.push_back(static_cast<long long>(v));
-    }
-    return take(L, bytesFromValues(values), what);
-}
-
-// Bytes as a script gives them: a string taken byte for byte, a table of byte values, or a
-// table {hex = "01 02"}.
-QByteArray bytesAt(lua_State* L, int index, const char* what) {
-    index = lua_absindex(L, index);
-    if (lua_type(L, index) == LUA_TSTRING) {
-        std::size_t n = 0;
-        const char* s = lua_tolstring(L, index, &n);
-        return QByteArray(s, static_cast<qsizetype>(n));
-    }
-    if (lua_type(L, index) != LUA_TTABLE)
-        raise(L, QStringLiteral("%1: give a string, a table of bytes or {hex = \"..\"}")
-                     .arg(QLatin1String(what)));
-    if (rawField(L, index, "hex") != LUA_TNIL) {
-        if (lua_type(L, -1) != LUA_TSTRING)
-            raise(L, QStringLiteral("%1: hex is a string").arg(QLatin1String(what)));
-        std::size_t n = 0;
-        const char* s = lua_tolstring(L, -1, &n);
-        QByteArray bytes =
-            take(L, bytesFromHex(QByteArrayView(s, static_cast<qsizetype>(n))), what);
-        lua_pop(L, 1);
-        return bytes;
-    }
-    lua_pop(L, 1);
-    return valuesAt(L, index, what);
-}
-
-// A device ID: "FF FF FF FF" or a table of four bytes; nil gives the broadcast ID.
-QByteArray idAt(lua_State* L, int index, const char* what) {
-    index = lua_absindex(L, index);
-    if (lua_isnoneornil(L, index)) return QByteArray(4, char(0xFF));
-    QByteArray id;
-    if (lua_type(L, index) == LUA_TSTRING) {
-        std::size_t n = 0;
-        const char* s = lua_tolstring(L, index, &n);
-        const auto bytes = take(L, idFromHex(QByteArrayView(s, static_cast<qsizetype>(n))), what);
-        return QByteArray(reinterpret_cast<const char*>(bytes.data()), 4);
-    }
-    if (lua_type(L, index) != LUA_TTABLE)
-        raise(L, QStringLiteral("%1: an ID is a string such as \"FF FF FF FF\"")
-                     .arg(QLatin1String(what)));
-    id = valuesAt(L, index, what);
-    if (id.size() != 4)
-        raise(L, QStringLiteral("%1: an ID is four bytes, not %2")
-                     .arg(QLatin1String(what))
-                     .arg(id.size()));
-    return id;
-}
-
-int integerArg(lua_State* L, int index, const char* what, int lo, int hi) {
-    int isInteger = 0;
-    const lua_Integer v = lua_tointegerx(L, index, &isInteger);
-    if (!isInteger || v < lo || v > hi)
-        raise(L, QStringLiteral("%1 must be an integer from %2 to %3")
-                     .arg(QLatin1String(what))
-                     .arg(lo)
-                     .arg(hi));
-    return static_cast<int>(v);
-}
 
 QString portStateWord(const PortDriver& port) {
     if (port.isOpen()) return QStringLiteral("OK");

@@ -4,13 +4,60 @@
 // block data for the inspector.
 #include "windows/frmMain.h"
 
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
+#include <QSplitter>
+#include <QStatusBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTimer>
+#include <QVBoxLayout>
 #include <algorithm>
+#include <array>
+#include <cstdio>
+#include <utility>
+#include <variant>
 
+#include "core/frame_decoder.h"
+#include "core/frame_format.h"
+#include "core/framing.h"
+#include "core/module_commands.h"
+#include "core/module_model.h"
+#include "core/profile_text.h"
+#include "core/ticks.h"
+#include "platform/network_port_name.h"
+#include "session/app_context.h"
+#include "session/handler_guard.h"
+#include "session/monitor_file.h"
+#include "ui/qt_accessibility.h"
+#include "ui/qt_click_panel.h"
+#include "ui/qt_combo_habits.h"
+#include "ui/qt_fonts.h"
+#include "ui/qt_monitor_scroll_bar.h"
 #include "ui/qt_monitor_text.h"
+#include "ui/qt_widget_helpers.h"
+#include "windows/frmCom.h"
+#include "windows/frmRem.h"
+#include "windows/frmSurvey.h"
+#include "windows/inspector_geometry.h"
 #include "windows/monitor_lines.h"
 
 int TfrmMain::lineCount() const {
