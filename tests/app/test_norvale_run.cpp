@@ -169,7 +169,7 @@ TEST_F(NorvaleRunTest, ExitCodesMessagesReportAndCapture) {
          "local t0 = now()\nlocal f = expect{msgid = 0x55, timeout = 200}\n"
          "check(f == nil and now() - t0 < 700, 'timed out in time', now() - t0)\nwait(1500)\n",
          {QStringLiteral("--transmitters"), QStringLiteral("1"), QStringLiteral("--rate"),
-          QStringLiteral("1000"), QStringLiteral("--count"), QStringLiteral("1000")},
+          QStringLiteral("1000"), QStringLiteral("--count"), QStringLiteral("300")},
          {},
          0,
          "PASS  timed out in time",

@@ -4,6 +4,7 @@
 // a pty and on a network port whose server hangs up.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -41,6 +42,8 @@ public:
     [[nodiscard]] int port() const { return m_port; }
     // Takes the terminal's connection (queued by the backlog), sends bytes and closes it.
     bool sayAndHangUp(const QByteArray& bytes) const {
+        pollfd ready{m_listener, POLLIN, 0};
+        if (::poll(&ready, 1, 5000) != 1) return false;
         const int conn = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (conn < 0) return false;
         const bool sent = ::send(conn, bytes.constData(), static_cast<size_t>(bytes.size()),
@@ -74,7 +77,8 @@ protected:
         });
         realDevice = std::move(device);
         start();
-        ASSERT_TRUE(context->port.isOpen());
+        // A network port opens after the window shows.
+        ASSERT_TRUE(pumpUntil([&] { return context->port.isOpen(); }, ticks, 5000));
     }
 };
 
