@@ -27,33 +27,12 @@
 #include "platform/sound.h"
 #include "platform/steady_ticks.h"
 #include "quiet_prompts.h"
+#include "session/headless_views.h"
 #include "session/script_host.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-class NoMonitor final : public MonitorView {
-public:
-    [[nodiscard]] int lineCount() const override { return 0; }
-    void clearMonitor() override {}
-    void appendLines(const QStringList&) override {}
-    void showLineCount(int) override {}
-    void flush() override {}
-    void flushSoon() override {}
-    [[nodiscard]] bool logTime() const override { return false; }
-    [[nodiscard]] bool oneShot() const override { return false; }
-    [[nodiscard]] bool parameterHexMode() const override { return false; }
-    [[nodiscard]] QString clockText() const override { return {}; }
-    [[nodiscard]] std::uint32_t clockChangedAt() const override { return 0; }
-};
-
-class NoEvents final : public FrameEvents {
-public:
-    void showReceivedIds(const std::array<std::uint8_t, 4>&,
-                         const std::array<std::uint8_t, 4>&) override {}
-    void applySettingsResponse(std::uint8_t, std::uint8_t, std::uint8_t, std::uint8_t) override {}
-};
 
 // A terminal without a window on the device at path, with a script host on it.
 struct Rig {
@@ -70,7 +49,7 @@ struct Rig {
     NullSound sound;
     AppContext context;
     NoMonitor view;
-    NoEvents events;
+    NoFrameEvents events;
     ReceivePipeline pipeline{context.settings.link, context.port, ticks, view, events};
     ScriptHost host{ScriptEnvironment{
         context.port, context.sender, context.settings.link, context.settings.module, {}, {}, {}}};

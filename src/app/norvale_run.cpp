@@ -20,6 +20,7 @@
 #include "platform/sound.h"
 #include "platform/termination_signals.h"
 #include "platform/steady_ticks.h"
+#include "session/headless_views.h"
 #include "session/script_host.h"
 
 namespace {
@@ -134,29 +135,6 @@ public:
     std::optional<QString> openFileName(const FileChoice&) override { return std::nullopt; }
     std::optional<QString> saveFileName(const FileChoice&) override { return std::nullopt; }
     QString last;
-};
-
-// The receive path without a monitor: units still reach the capture and the script.
-class NoMonitor final : public MonitorView {
-public:
-    [[nodiscard]] int lineCount() const override { return 0; }
-    void clearMonitor() override {}
-    void appendLines(const QStringList&) override {}
-    void showLineCount(int) override {}
-    void flush() override {}
-    void flushSoon() override {}
-    [[nodiscard]] bool logTime() const override { return false; }
-    [[nodiscard]] bool oneShot() const override { return false; }
-    [[nodiscard]] bool parameterHexMode() const override { return false; }
-    [[nodiscard]] QString clockText() const override { return {}; }
-    [[nodiscard]] std::uint32_t clockChangedAt() const override { return 0; }
-};
-
-class NoFrameEvents final : public FrameEvents {
-public:
-    void showReceivedIds(const std::array<std::uint8_t, 4>&,
-                         const std::array<std::uint8_t, 4>&) override {}
-    void applySettingsResponse(std::uint8_t, std::uint8_t, std::uint8_t, std::uint8_t) override {}
 };
 
 int run(const RunOptions& options) {
