@@ -443,7 +443,8 @@ bool floodThroughSer2net(std::uint64_t total) {
     Terminal terminal(dir);
     AppContext& context = terminal.context;
     TfrmMain& window = terminal.show();
-    if (!context.port.open()) {
+    // A network port opens after the window shows.
+    if (!pumpUntil([&] { return context.port.isOpen(); }, terminal.ticks, 8000)) {
         std::printf("net      could not open %s\n", qPrintable(server.portName()));
         return false;
     }
