@@ -426,11 +426,15 @@ void Decoder::appliedIds() {
     }
     const std::array<std::pair<FieldId, int>, 2> ids{
         {{FieldId::SysId, answer::kSysId}, {FieldId::ProId, answer::kProId}}};
-    for (const auto& [id, at] : ids) {
+    for (const auto& entry : ids) {
+        const FieldId id = entry.first;
+        const int at = entry.second;
         const std::int64_t took = bigEndian(slice(at, 2));
         auto f = std::find_if(m_out.fields.begin(), m_out.fields.end(),
                               [id](const DecodedField& x) { return x.id == id; });
         if (f == m_out.fields.end()) {
+            // The frame counted from its start mark ends before the field: the applied value
+            // gets a line of its own, over bytes that other lines explain too.
             add(id, at, 2, QStringLiteral("not inside the frame"));
             f = m_out.fields.end() - 1;
         }
