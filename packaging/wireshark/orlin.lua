@@ -82,7 +82,7 @@ for _, v in pairs(f) do list[#list + 1] = v end
 orlin.fields = list
 
 local e_anomaly = ProtoExpert.new("orlin.anomaly.expert", "Frame anomaly",
-                                  expert.group.MALFORMED, expert.severity.WARN)
+                                  expert.group.PROTOCOL, expert.severity.WARN)
 orlin.experts = { e_anomaly }
 
 local direction = Field.new("frame.packet_flags_direction")

@@ -84,6 +84,25 @@ void cutToWholeBlock(int fd, const QByteArray& chunk, qsizetype written) {
     }
 }
 
+// A pcapng file cut inside a block (a process killed in the middle of a write, which the kernel
+// may stop at any page) is cut back to its last whole block, so that a capture appended to it
+// stays readable. A file that does not start with a section header is left as it is.
+void trimToWholeBlocks(int fd, off_t size) {
+    unsigned char head[8];
+    off_t at = 0;
+    while (at + 8 <= size) {
+        if (::pread(fd, head, sizeof head, at) != static_cast<ssize_t>(sizeof head)) return;
+        if (at == 0 && (head[0] != 0x0A || head[1] != 0x0D || head[2] != 0x0D || head[3] != 0x0A))
+            return;
+        const off_t length = head[4] | (head[5] << 8) | (head[6] << 16) | (off_t{head[7]} << 24);
+        if (length < 12 || length % 4 != 0 || at + length > size) break;
+        at += length;
+    }
+    if (at < size && at > 0 && ::ftruncate(fd, at) != 0) {
+        // Left as it is: the new section still follows, and readers stop at the cut.
+    }
+}
+
 }  // namespace
 
 const QString Capture::kDiskStalled = QStringLiteral(
@@ -108,6 +127,10 @@ std::optional<QString> Capture::start(const QString& path) {
         const QString reason = errnoText(errno);
         ::close(fd);
         return reason;
+    }
+    if (isPcapngPath(path) && st.st_size > 0) {
+        trimToWholeBlocks(fd, st.st_size);
+        if (::fstat(fd, &st) != 0) st.st_size = 0;
     }
     auto shared = std::make_shared<Shared>();
     shared->write = m_write ? m_write : [](int to, QByteArrayView data, qsizetype* written) {
