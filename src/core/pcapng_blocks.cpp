@@ -93,8 +93,8 @@ QByteArray interfaceDescription(const QString& name, const QString& description,
     return block(kInterfaceDescription, body);
 }
 
-QByteArray enhancedPacket(std::uint32_t interfaceId, std::int64_t microseconds,
-                          QByteArrayView data, PacketDirection direction, const QString& comment) {
+QByteArray enhancedPacket(std::uint32_t interfaceId, std::int64_t microseconds, QByteArrayView data,
+                          PacketDirection direction, const QString& comment) {
     const auto stamp = static_cast<std::uint64_t>(microseconds < 0 ? 0 : microseconds);
     QByteArray body;
     body.reserve(data.size() + 48);

@@ -4,10 +4,9 @@
 // and msgIdName(). A layout changed on one side only fails here.
 #include <gtest/gtest.h>
 
-#include <lua.hpp>
-
 #include <QFile>
 #include <QStringList>
+#include <lua.hpp>
 
 #include "core/frame_decoder.h"
 #include "core/wire_records.h"
@@ -66,11 +65,16 @@ QString decoderTables() {
     put("hdr.size", hdr::kSize);
     put("hdr.receive_limit", hdr::kReceiveLengthLimit);
     const std::pair<const char*, std::uint8_t> ids[] = {
-        {"settings_response", msg::kSettingsResponse}, {"key", msg::kKeyFrame},
-        {"peer", msg::kPeerChannel},   {"channel", msg::kChannel},
-        {"power", msg::kPower},        {"short", msg::kShortSettings},
-        {"read2", msg::kReadSecondModel}, {"nine", msg::kNineByteSettings},
-        {"read", msg::kRead},          {"full", msg::kFullSettings}};
+        {"settings_response", msg::kSettingsResponse},
+        {"key", msg::kKeyFrame},
+        {"peer", msg::kPeerChannel},
+        {"channel", msg::kChannel},
+        {"power", msg::kPower},
+        {"short", msg::kShortSettings},
+        {"read2", msg::kReadSecondModel},
+        {"nine", msg::kNineByteSettings},
+        {"read", msg::kRead},
+        {"full", msg::kFullSettings}};
     for (const auto& [name, id] : ids) put(QStringLiteral("msg.") + QLatin1String(name), id);
     for (int id = 0; id < 256; ++id) {
         const QString name = msgIdName(static_cast<std::uint8_t>(id));

@@ -74,7 +74,8 @@ TEST(PcapngBlocks, PacketsCarryBytesStampDirectionAndComment) {
 
 TEST(PcapngBlocks, AnOverlongCommentIsCutOnACharacterBoundary) {
     const QString text(40000, QChar(0x3042));  // three UTF-8 bytes each
-    const auto all = blocks(pcapng::enhancedPacket(0, 0, {}, pcapng::PacketDirection::Unknown, text));
+    const auto all =
+        blocks(pcapng::enhancedPacket(0, 0, {}, pcapng::PacketDirection::Unknown, text));
     ASSERT_EQ(all.size(), 1);
     const QByteArray kept = packet(all[0]).options.value(pcapng::kOptComment);
     EXPECT_LE(kept.size(), 0xFFF0);

@@ -53,14 +53,10 @@ protected:
     }
     // One line per packet, the fields tab-separated.
     QStringList fields(const QString& file, const QStringList& names) {
-        QStringList args{QStringLiteral("-X"),
-                         QStringLiteral("lua_script:" ORLIN_DISSECTOR),
-                         QStringLiteral("-r"),
-                         file,
-                         QStringLiteral("-T"),
-                         QStringLiteral("fields"),
-                         QStringLiteral("-E"),
-                         QStringLiteral("occurrence=f")};
+        QStringList args{QStringLiteral("-X"), QStringLiteral("lua_script:" ORLIN_DISSECTOR),
+                         QStringLiteral("-r"), file,
+                         QStringLiteral("-T"), QStringLiteral("fields"),
+                         QStringLiteral("-E"), QStringLiteral("occurrence=f")};
         for (const QString& n : names) args << QStringLiteral("-e") << n;
         const auto out = run(tshark, args);
         EXPECT_TRUE(out.has_value()) << "tshark failed on " << file.toStdString();
@@ -154,8 +150,8 @@ TEST_F(TsharkTest, EveryFrameKindAndAnomalyReadsAsTheDecoderReadsIt) {
     }
     const QStringList lines =
         fields(file, {"frame.packet_flags_direction", "orlin.msgid", "orlin.sequence", "orlin.dst",
-                      "orlin.src", "orlin.key.maker", "orlin.key.number",
-                      "orlin.key.complement_ok", "orlin.sysid", "orlin.proid", "orlin.anomaly"});
+                      "orlin.src", "orlin.key.maker", "orlin.key.number", "orlin.key.complement_ok",
+                      "orlin.sysid", "orlin.proid", "orlin.anomaly"});
     ASSERT_EQ(lines.size(), static_cast<qsizetype>(units.size()));
     for (std::size_t i = 0; i < units.size(); ++i) {
         SCOPED_TRACE(units[i].what);
@@ -169,10 +165,10 @@ TEST_F(TsharkTest, EveryFrameKindAndAnomalyReadsAsTheDecoderReadsIt) {
     }
 
     // Expert info: a warning for each anomalous unit, and nothing malformed anywhere.
-    const auto expertOut = run(tshark, {QStringLiteral("-X"),
-                                        QStringLiteral("lua_script:" ORLIN_DISSECTOR),
-                                        QStringLiteral("-r"), file, QStringLiteral("-q"),
-                                        QStringLiteral("-z"), QStringLiteral("expert")});
+    const auto expertOut =
+        run(tshark, {QStringLiteral("-X"), QStringLiteral("lua_script:" ORLIN_DISSECTOR),
+                     QStringLiteral("-r"), file, QStringLiteral("-q"), QStringLiteral("-z"),
+                     QStringLiteral("expert")});
     ASSERT_TRUE(expertOut);
     EXPECT_FALSE(expertOut->contains(QStringLiteral("Malformed"))) << expertOut->toStdString();
     EXPECT_FALSE(expertOut->contains(QStringLiteral("Lua Error"))) << expertOut->toStdString();
@@ -180,12 +176,12 @@ TEST_F(TsharkTest, EveryFrameKindAndAnomalyReadsAsTheDecoderReadsIt) {
 
     // The filter a user types.
     QStringList filtered = fields(file, {"orlin.msgid"});
-    const auto bad = run(tshark, {QStringLiteral("-X"),
-                                  QStringLiteral("lua_script:" ORLIN_DISSECTOR),
-                                  QStringLiteral("-r"), file, QStringLiteral("-Y"),
-                                  QStringLiteral("orlin.msgid == 0x13 && orlin.key.complement_ok == 0"),
-                                  QStringLiteral("-T"), QStringLiteral("fields"),
-                                  QStringLiteral("-e"), QStringLiteral("frame.number")});
+    const auto bad =
+        run(tshark, {QStringLiteral("-X"), QStringLiteral("lua_script:" ORLIN_DISSECTOR),
+                     QStringLiteral("-r"), file, QStringLiteral("-Y"),
+                     QStringLiteral("orlin.msgid == 0x13 && orlin.key.complement_ok == 0"),
+                     QStringLiteral("-T"), QStringLiteral("fields"), QStringLiteral("-e"),
+                     QStringLiteral("frame.number")});
     ASSERT_TRUE(bad);
     EXPECT_EQ(bad->trimmed(), QStringLiteral("15"));
 
@@ -217,9 +213,9 @@ TEST_F(TsharkTest, ACaptureCutBySigkillReadsUpToItsLastWholeBlock) {
     ::waitpid(child, &status, 0);
     ASSERT_GT(QFile(file).size(), 0);
     const QStringList args{QStringLiteral("-X"), QStringLiteral("lua_script:" ORLIN_DISSECTOR),
-                           QStringLiteral("-r"),  file,
-                           QStringLiteral("-T"),  QStringLiteral("fields"),
-                           QStringLiteral("-e"),  QStringLiteral("orlin.key.complement_ok")};
+                           QStringLiteral("-r"), file,
+                           QStringLiteral("-T"), QStringLiteral("fields"),
+                           QStringLiteral("-e"), QStringLiteral("orlin.key.complement_ok")};
     QProcess p;
     p.start(tshark, args);
     ASSERT_TRUE(p.waitForFinished(60000));
