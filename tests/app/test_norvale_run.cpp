@@ -423,3 +423,43 @@ TEST_F(NorvaleRunTest, APcapngCaptureHoldsWhatWentBothWaysAndTsharkDecodesIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// A text capture of a run turned into pcapng holds the same bytes each way as went on the line.
+TEST_F(NorvaleRunTest, ConvertTurnsATextCaptureIntoPcapng) {
+    Sim sim({QStringLiteral("--transmitters"), QStringLiteral("1"), QStringLiteral("--rate"),
+             QStringLiteral("20")});
+    ASSERT_FALSE(sim.path().isEmpty());
+    const QString text = dir.filePath(QStringLiteral("old.log"));
+    const QString pcap = dir.filePath(QStringLiteral("old.pcapng"));
+    ASSERT_EQ(run({file(QStringLiteral("r.lua"), "check(module.read(1000) ~= nil, 'read')\n"
+                                                 "wait(500)\n"),
+                   QStringLiteral("--port"), sim.path(), QStringLiteral("--capture"), text})
+                  .exitCode,
+              0);
+    const auto [simSent, simReceived] = sim.bytesBothWays();
+    const RunOutcome r = run({QStringLiteral("--convert"), text, pcap});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("1 sent"))) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("0 lines kept as comments only")));
+    QFile f(pcap);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    qsizetype rest = -1;
+    QByteArray in, out;
+    for (const auto& b : pcapngtest::blocks(f.readAll(), &rest)) {
+        if (b.type != pcapng::kEnhancedPacket) continue;
+        const auto p = pcapngtest::packet(b);
+        const auto way = pcapngtest::le32(p.options.value(pcapng::kEpbFlags), 0);
+        (way == 1 ? in : out) += p.data;
+    }
+    EXPECT_EQ(rest, 0);
+    EXPECT_EQ(in.toHex(' ').toStdString(), simSent.toHex(' ').toStdString());
+    EXPECT_EQ(out.toHex(' ').toStdString(), simReceived.toHex(' ').toStdString());
+
+    const RunOutcome missing = run({QStringLiteral("--convert"), dir.filePath("none.log"), pcap});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_EQ(run({QStringLiteral("--convert"), text}).exitCode, 2);
+}
+
+}  // namespace
