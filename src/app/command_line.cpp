@@ -17,7 +17,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     const QCommandLineOption capture(
         QStringLiteral("capture"),
         QStringLiteral("Capture every unit received and every frame sent to FILE (appended) "
-                       "from start-up."),
+                       "from start-up; a FILE ending in .pcapng is written for Wireshark."),
         QStringLiteral("FILE"));
     parser.addOption(capture);
 

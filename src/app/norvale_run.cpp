@@ -22,6 +22,8 @@
 #include "platform/steady_ticks.h"
 #include "session/headless_views.h"
 #include "session/script_host.h"
+#include "core/capture_convert.h"
+#include "platform/safe_file.h"
 
 namespace {
 
@@ -38,8 +40,10 @@ constexpr const char* kUsage =
     "  --settings FILE   read the link settings from FILE instead of the terminal's file\n"
     "  --arg KEY=VALUE   args.KEY in the script; may be given many times\n"
     "  --junit FILE      write a JUnit XML report of the checks to FILE\n"
-    "  --capture FILE    capture every unit received and frame sent to FILE (appended)\n"
+    "  --capture FILE    capture every unit received and frame sent to FILE (appended;\n"
+    "                    FILE.pcapng is written for Wireshark)\n"
     "  --timeout S       stop the script after S seconds\n"
+    "  --convert IN OUT  turn the text capture IN into the pcapng file OUT and exit\n"
     "  -h, --help        show this text\n"
     "  -v, --version     show the version\n"
     "\n"
@@ -55,6 +59,8 @@ struct RunOptions {
     QString junit;
     QString capture;
     std::optional<double> timeoutS;
+    QString convertIn;
+    QString convertOut;
     bool help = false;
     bool version = false;
 };
@@ -87,6 +93,14 @@ std::variant<RunOptions, QString> parseOptions(const QStringList& arguments) {
             return QStringLiteral("%1 needs a value").arg(a);
         }
         bool ok = true;
+        if (name == QLatin1String("--convert")) {
+            if (i + 1 >= arguments.size() || a.contains(u'=') ||
+                arguments[i + 1].startsWith(QLatin1String("--")))
+                return QStringLiteral("--convert needs IN and OUT");
+            o.convertIn = value;
+            o.convertOut = arguments[++i];
+            continue;
+        }
         if (name == QLatin1String("--port")) {
             o.port = value;
         } else if (name == QLatin1String("--baud")) {
@@ -113,7 +127,8 @@ std::variant<RunOptions, QString> parseOptions(const QStringList& arguments) {
             return QStringLiteral("unknown option %1").arg(name);
         }
     }
-    if (o.script.isEmpty() && !o.help && !o.version) return QStringLiteral("no script given");
+    if (o.script.isEmpty() && !o.help && !o.version && o.convertIn.isEmpty())
+        return QStringLiteral("no script given");
     return o;
 }
 
@@ -257,6 +272,33 @@ int run(const RunOptions& options) {
 
 }  // namespace
 
+// --convert: a text capture read whole, the pcapng written whole beside OUT and renamed over it.
+int convert(const RunOptions& options) {
+    const FileRead in = readRegularFile(options.convertIn);
+    if (in.status != ReadStatus::Read) {
+        say(stderr, QStringLiteral("norvale-run: %1: %2")
+                        .arg(options.convertIn,
+                             in.status == ReadStatus::Missing ? QStringLiteral("no such file")
+                                                              : in.reason));
+        return kExitUsage;
+    }
+    ConvertCounts counts;
+    const QByteArray out =
+        convertTextCapture(in.bytes, QStringLiteral("norvale-run " NORVALE_VERSION),
+                           QFileInfo(options.convertIn).fileName(), &counts);
+    if (const FileOutcome written = replaceFileContents(options.convertOut, out); !written) {
+        say(stderr, QStringLiteral("norvale-run: %1: %2").arg(options.convertOut, written.reason));
+        return kExitUsage;
+    }
+    say(stdout, QStringLiteral("%1: %2 received, %3 sent, %4 notes, %5 lines kept as comments only")
+                    .arg(options.convertOut)
+                    .arg(counts.received)
+                    .arg(counts.sent)
+                    .arg(counts.notes)
+                    .arg(counts.unreadable));
+    return 0;
+}
+
 int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     TerminationSignals::blockInProcess();
@@ -276,5 +318,6 @@ int main(int argc, char** argv) {
         std::printf("norvale-run %s\n", NORVALE_VERSION);
         return 0;
     }
+    if (!options.convertIn.isEmpty()) return convert(options);
     return run(options);
 }

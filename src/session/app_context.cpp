@@ -16,6 +16,16 @@ AppContext::AppContext(PlatformServices services)
                             static_cast<std::size_t>(bytes.size()));
       }) {
     sender.setSentObserver([this](const QByteArray& frame) { capture.sent(frame); });
+    capture.setInterfaceSource([this] {
+        const LinkSettings& link = settings.link;
+        return CaptureInterface{link.portName,
+                                QStringLiteral("%1 %2%3%4")
+                                    .arg(link.baudRate)
+                                    .arg(link.dataBits)
+                                    .arg(link.parity.left(1).toUpper())
+                                    .arg(link.stopBits),
+                                static_cast<std::uint64_t>(link.baudRate)};
+    });
 }
 
 void AppContext::loadSettings() {

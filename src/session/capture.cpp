@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "platform/safe_file.h"
+#include "core/pcapng_blocks.h"
 #include "core/unit_render.h"
 
 namespace {
@@ -65,6 +66,43 @@ void cutToWholeLine(int fd, const QByteArray& chunk, qsizetype written) {
     }
 }
 
+// As cutToWholeLine for a chunk of pcapng blocks: each block's length is at its bytes 4 to 7.
+void cutToWholeBlock(int fd, const QByteArray& chunk, qsizetype written) {
+    if (written <= 0 || written >= chunk.size()) return;
+    qsizetype keep = 0;
+    while (keep + 8 <= chunk.size()) {
+        const auto* p = reinterpret_cast<const unsigned char*>(chunk.constData() + keep + 4);
+        const qsizetype length = p[0] | (p[1] << 8) | (p[2] << 16) | (qsizetype{p[3]} << 24);
+        if (length <= 0 || keep + length > written) break;
+        keep += length;
+    }
+    if (keep == written) return;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_size < written - keep) return;
+    if (::ftruncate(fd, st.st_size - (written - keep)) != 0) {
+        // As above.
+    }
+}
+
+// A pcapng file cut inside a block (a process killed in the middle of a write, which the kernel
+// may stop at any page) is cut back to its last whole block, so that a capture appended to it
+// stays readable. A file that does not start with a section header is left as it is.
+void trimToWholeBlocks(int fd, off_t size) {
+    unsigned char head[8];
+    off_t at = 0;
+    while (at + 8 <= size) {
+        if (::pread(fd, head, sizeof head, at) != static_cast<ssize_t>(sizeof head)) return;
+        if (at == 0 && (head[0] != 0x0A || head[1] != 0x0D || head[2] != 0x0D || head[3] != 0x0A))
+            return;
+        const off_t length = head[4] | (head[5] << 8) | (head[6] << 16) | (off_t{head[7]} << 24);
+        if (length < 12 || length % 4 != 0 || at + length > size) break;
+        at += length;
+    }
+    if (at < size && at > 0 && ::ftruncate(fd, at) != 0) {
+        // Left as it is: the new section still follows, and readers stop at the cut.
+    }
+}
+
 }  // namespace
 
 const QString Capture::kDiskStalled = QStringLiteral(
@@ -90,15 +128,27 @@ std::optional<QString> Capture::start(const QString& path) {
         ::close(fd);
         return reason;
     }
+    if (isPcapngPath(path) && st.st_size > 0) {
+        trimToWholeBlocks(fd, st.st_size);
+        if (::fstat(fd, &st) != 0) st.st_size = 0;
+    }
     auto shared = std::make_shared<Shared>();
     shared->write = m_write ? m_write : [](int to, QByteArrayView data, qsizetype* written) {
         return writeAll(to, data, written);
     };
     shared->fd = fd;
+    m_pcapng = isPcapngPath(path);
+    shared->blocks = m_pcapng;
     m_shared = shared;
     m_path = path;
     m_size = static_cast<std::uint64_t>(st.st_size);
     m_running = true;
+    if (m_pcapng) {
+        // A capture appended to an older one starts a section of its own.
+        const CaptureInterface port = m_interface ? m_interface() : CaptureInterface{};
+        appendBlock(pcapng::sectionHeader(QStringLiteral("Norvale Term " NORVALE_VERSION)));
+        appendBlock(pcapng::interfaceDescription(port.name, port.description, port.bitsPerSecond));
+    }
     m_writer = std::thread([shared] { writerLoop(shared); });
     return std::nullopt;
 }
@@ -135,16 +185,40 @@ QByteArray Capture::line(const QDateTime& at, bool received, const QString& rend
     return out;
 }
 
-void Capture::received(const QString& rendered) {
-    if (m_running) append("=>", rendered);
+bool Capture::isPcapngPath(const QString& path) {
+    return path.endsWith(QStringLiteral(".pcapng"), Qt::CaseInsensitive);
+}
+
+void Capture::received(const QString& rendered, std::span<const std::uint8_t> unit) {
+    if (!m_running) return;
+    if (m_pcapng) {
+        appendBlock(pcapng::enhancedPacket(
+            0, nowMicros(),
+            QByteArrayView(reinterpret_cast<const char*>(unit.data()),
+                           static_cast<qsizetype>(unit.size())),
+            pcapng::PacketDirection::Inbound));
+        return;
+    }
+    append("=>", rendered);
 }
 
 void Capture::note(const QString& text) {
-    if (m_running) append("##", QStringLiteral(" ") + text);
+    if (!m_running) return;
+    if (m_pcapng) {
+        appendBlock(pcapng::enhancedPacket(0, nowMicros(), {}, pcapng::PacketDirection::Unknown,
+                                           text));
+        return;
+    }
+    append("##", QStringLiteral(" ") + text);
 }
 
 void Capture::sent(const QByteArray& frame) {
     if (!m_running) return;
+    if (m_pcapng) {
+        appendBlock(
+            pcapng::enhancedPacket(0, nowMicros(), frame, pcapng::PacketDirection::Outbound));
+        return;
+    }
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(frame.constData());
     append("<=", renderHex({bytes, static_cast<std::size_t>(frame.size())}));
 }
@@ -179,6 +253,30 @@ void Capture::append(const char* arrow, QStringView rendered) {
     if (eager) shared.wake.notify_one();
 }
 
+std::int64_t Capture::nowMicros() const {
+    if (m_now) return m_now().toMSecsSinceEpoch() * 1000;
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+void Capture::appendBlock(const QByteArray& block) {
+    bool eager = false;
+    Shared& shared = *m_shared;
+    {
+        const std::lock_guard lock(shared.mutex);
+        if (shared.error) return;
+        if (shared.pending.size() >= kMaxPending) {
+            shared.error = kDiskStalled;
+            return;
+        }
+        shared.pending.append(block);
+        eager = shared.pending.size() >= kEagerBytes;
+    }
+    m_size += static_cast<std::uint64_t>(block.size());
+    if (eager) shared.wake.notify_one();
+}
+
 void Capture::writerLoop(const std::shared_ptr<Shared>& shared) {
     // Named, so that top and perf tell the capture's writing apart from the window's work.
     pthread_setname_np(pthread_self(), "capture");
@@ -196,7 +294,11 @@ void Capture::writerLoop(const std::shared_ptr<Shared>& shared) {
             qsizetype written = 0;
             if (!s.write(s.fd, chunk, &written)) {
                 failure = errnoText(errno != 0 ? errno : EIO);
-                cutToWholeLine(s.fd, chunk, written);
+                if (s.blocks) {
+                    cutToWholeBlock(s.fd, chunk, written);
+                } else {
+                    cutToWholeLine(s.fd, chunk, written);
+                }
             }
         }
         if (stopping || failure) {

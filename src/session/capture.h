@@ -11,9 +11,15 @@
 // lines only; a disk that stops taking data ends it once kMaxPending bytes wait. error() then
 // tells why, and everything else goes on. Stopping waits for a stalled writer at most
 // kStopWaitMs; the writer finishes on its own when the disk comes back.
+//
+// A file named *.pcapng is written as pcapng instead, for Wireshark: a section header and the
+// port's interface block at start, then one packet block per unit (inbound) and per frame
+// (outbound) with microsecond stamps; a note is a packet block with no bytes and the note as its
+// comment. The same thread writes it, and a failed write leaves whole blocks only.
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <span>
 #include <QDateTime>
 #include <QString>
 #include <atomic>
@@ -24,6 +30,13 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+
+// The port a pcapng capture names in its interface block.
+struct CaptureInterface {
+    QString name;         // "/dev/ttyUSB0"
+    QString description;  // "38400 8N1"
+    std::uint64_t bitsPerSecond = 0;
+};
 
 class Capture {
 public:
@@ -46,6 +59,13 @@ public:
     // Opens path for appending (created when missing); refuses anything but a regular file
     // before opening it. Returns why it could not, or nothing when the capture runs.
     std::optional<QString> start(const QString& path);
+    // Where a pcapng capture learns the port's name and framing at start.
+    void setInterfaceSource(std::function<CaptureInterface()> source) {
+        m_interface = std::move(source);
+    }
+    [[nodiscard]] bool pcapng() const { return m_pcapng; }
+    // Whether path names a pcapng capture (ends in .pcapng, any case).
+    [[nodiscard]] static bool isPcapngPath(const QString& path);
     // Writes what is still buffered and closes the file, waiting at most kStopWaitMs for a
     // stalled writer. Harmless when not running.
     void stop();
@@ -56,8 +76,9 @@ public:
     // Set once a write failed; the capture has then stopped taking lines.
     [[nodiscard]] std::optional<QString> error() const;
 
-    // A unit as the monitor renders it (" 0Fh 5Ah ..."), never wrapped.
-    void received(const QString& rendered);
+    // A unit as the monitor renders it (" 0Fh 5Ah ..."), never wrapped, and its bytes, which a
+    // pcapng capture keeps instead of the text.
+    void received(const QString& rendered, std::span<const std::uint8_t> unit = {});
     // A frame as it went out, header and payload together.
     void sent(const QByteArray& frame);
     // A line of the session's own (a script's log and result), marked "##" instead of an
@@ -80,11 +101,14 @@ private:
         QByteArray spare;    // guarded by mutex: the writer's last buffer, kept for its capacity
         bool stop = false;   // guarded by mutex
         bool done = false;   // guarded by mutex: the writer has closed the file
+        bool blocks = false;  // pcapng: a cut write is trimmed to whole blocks, not lines
         std::optional<QString> error;  // guarded by mutex
         int fd = -1;                   // the writer's while it runs
     };
 
     void append(const char* arrow, QStringView rendered);
+    void appendBlock(const QByteArray& block);
+    [[nodiscard]] std::int64_t nowMicros() const;
     static void writerLoop(const std::shared_ptr<Shared>& shared);
 
     std::function<QDateTime()> m_now;  // empty: the wall clock, read cheaply
@@ -95,6 +119,8 @@ private:
     QByteArray m_stampPrefix;
     QString m_path;
     bool m_running = false;
+    bool m_pcapng = false;
+    std::function<CaptureInterface()> m_interface;
     std::atomic<std::uint64_t> m_size = 0;
 
     std::shared_ptr<Shared> m_shared;

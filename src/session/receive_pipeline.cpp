@@ -124,7 +124,7 @@ void ReceivePipeline::unitFinished(std::span<const std::uint8_t> unit) {
 
     const bool oneShot = m_view.oneShot();
     if (oneShot && m_oneShot.check(m_framing.lastSrcId(), m_now)) return;
-    if (m_capture) m_capture->received(text);
+    if (m_capture) m_capture->received(text, unit);
 
     if (m_view.logTime()) {
         if (oneShot) {

@@ -69,7 +69,8 @@ void TfrmMain::mmCaptureClick() {
             QStringLiteral("'norvale-'yyyyMMdd-HHmmss'.log'"));
         const std::optional<QString> path = m_ctx.platform.prompts.saveFileName(
             {QDir(folder).filePath(name), QStringLiteral("log"),
-             QStringList{QStringLiteral("ﾛｸﾞﾌｧｲﾙ (*.log)"), QStringLiteral("全てのﾌｧｲﾙ (*)")}});
+             QStringList{QStringLiteral("ﾛｸﾞﾌｧｲﾙ (*.log)"),
+                         QStringLiteral("Wireshark (*.pcapng)"), QStringLiteral("全てのﾌｧｲﾙ (*)")}});
         if (!path) return;
         if (const std::optional<QString> error = startCapture(*path)) {
             m_ctx.platform.prompts.message(

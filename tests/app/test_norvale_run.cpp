@@ -10,7 +10,10 @@
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 
+#include "core/pcapng_blocks.h"
+#include "support/pcapng_reader.h"
 #include "support/ser2net_server.h"
+#include <QStandardPaths>
 
 namespace {
 
@@ -38,6 +41,17 @@ public:
     Sim(const Sim&) = delete;
     Sim& operator=(const Sim&) = delete;
     [[nodiscard]] const QString& path() const { return m_path; }
+    // The bytes it sent (tx) and received (rx), once it has been stopped.
+    std::pair<QByteArray, QByteArray> bytesBothWays() {
+        m_process.terminate();
+        m_process.waitForFinished(3000);
+        std::pair<QByteArray, QByteArray> out;
+        for (const QByteArray& line : m_process.readAllStandardError().split('\n')) {
+            if (line.startsWith("tx ")) out.first += QByteArray::fromHex(line.mid(3));
+            if (line.startsWith("rx ")) out.second += QByteArray::fromHex(line.mid(3));
+        }
+        return out;
+    }
     // Bytes it sent, once it has stopped or been stopped.
     int bytesSent() {
         m_process.terminate();
@@ -322,6 +336,137 @@ TEST(NorvaleRunBinary, LinksNoGuiLibrary) {
     ASSERT_TRUE(needed.contains("libQt6Core")) << needed.constData();
     EXPECT_FALSE(needed.contains("libQt6Gui")) << needed.constData();
     EXPECT_FALSE(needed.contains("libQt6Widgets")) << needed.constData();
+}
+
+}  // namespace
+
+namespace {
+
+// A pcapng capture of a run against orlin-sim with a transmitter: the inbound packets hold
+// exactly the bytes the sim sent and the outbound ones exactly what it received, and tshark with
+// the dissector reads the key frames and the settings response as they went.
+TEST_F(NorvaleRunTest, APcapngCaptureHoldsWhatWentBothWaysAndTsharkDecodesIt) {
+    Sim sim({QStringLiteral("--transmitters"), QStringLiteral("1"), QStringLiteral("--rate"),
+             QStringLiteral("20"), QStringLiteral("--sysid"), QStringLiteral("0x1234"),
+             QStringLiteral("--proid"), QStringLiteral("0x5678")});
+    ASSERT_FALSE(sim.path().isEmpty());
+    const QString cap = dir.filePath(QStringLiteral("run.pcapng"));
+    const RunOutcome r =
+        run({file(QStringLiteral("r.lua"),
+                  "send{msgid = 0x2A, hex = '01 02'}\n"
+                  "local a = module.read(1000)\ncheck(a ~= nil, 'read')\n"
+                  "wait(700)\n"),
+             QStringLiteral("--port"), sim.path(), QStringLiteral("--capture"), cap});
+    ASSERT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    const auto [simSent, simReceived] = sim.bytesBothWays();
+
+    QFile f(cap);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    qsizetype rest = -1;
+    const auto blocks = pcapngtest::blocks(f.readAll(), &rest);
+    EXPECT_EQ(rest, 0);
+    QByteArray in, out;
+    int packets = 0, inbound = 0, outbound = 0;
+    for (const auto& b : blocks) {
+        if (b.type != pcapng::kEnhancedPacket) continue;
+        ++packets;
+        const auto p = pcapngtest::packet(b);
+        const auto way = pcapngtest::le32(p.options.value(pcapng::kEpbFlags), 0);
+        if (way == 1) {
+            in += p.data;
+            ++inbound;
+        }
+        if (way == 2) {
+            out += p.data;
+            ++outbound;
+        }
+    }
+    EXPECT_EQ(in.toHex(' ').toStdString(), simSent.toHex(' ').toStdString());
+    EXPECT_EQ(out.toHex(' ').toStdString(), simReceived.toHex(' ').toStdString());
+    EXPECT_GT(inbound, 5);
+    EXPECT_EQ(outbound, 2);
+
+    const QString tshark = QStandardPaths::findExecutable(QStringLiteral("tshark"));
+    if (tshark.isEmpty()) GTEST_SKIP() << "tshark is not installed";
+    QProcess p;
+    p.start(tshark, {QStringLiteral("-X"), QStringLiteral("lua_script:" ORLIN_DISSECTOR),
+                     QStringLiteral("-r"), cap, QStringLiteral("-T"), QStringLiteral("fields"),
+                     QStringLiteral("-E"), QStringLiteral("occurrence=f"),
+                     QStringLiteral("-e"), QStringLiteral("orlin.msgid"),
+                     QStringLiteral("-e"), QStringLiteral("orlin.src"),
+                     QStringLiteral("-e"), QStringLiteral("orlin.key.maker"),
+                     QStringLiteral("-e"), QStringLiteral("orlin.key.complement_ok"),
+                     QStringLiteral("-e"), QStringLiteral("orlin.sysid"),
+                     QStringLiteral("-e"), QStringLiteral("orlin.proid"),
+                     QStringLiteral("-e"), QStringLiteral("frame.comment")});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    QStringList lines = QString::fromUtf8(p.readAllStandardOutput()).split(u'\n');
+    lines.removeAll(QString());
+    EXPECT_EQ(lines.size(), packets);
+    int keys = 0, responses = 0, notes = 0, settings = 0;
+    for (const QString& line : lines) {
+        const QStringList c = line.split(u'\t');
+        ASSERT_EQ(c.size(), 7) << line.toStdString();
+        if (c[0] == QLatin1String("0x13")) {
+            ++keys;
+            EXPECT_EQ(c[1], QStringLiteral("0x20000001"));
+            EXPECT_EQ(c[3], QStringLiteral("1"));
+        } else if (c[0] == QLatin1String("0x00")) {
+            ++responses;
+            EXPECT_EQ(c[4], QStringLiteral("0x1234"));
+            EXPECT_EQ(c[5], QStringLiteral("0x5678"));
+        } else if (c[0] == QLatin1String("0x2a")) {
+            ++settings;
+        } else if (c[0].isEmpty()) {
+            ++notes;
+            EXPECT_TRUE(c[6].startsWith(QStringLiteral("script: "))) << line.toStdString();
+        }
+    }
+    EXPECT_GT(keys, 5);
+    EXPECT_EQ(responses, 1);
+    EXPECT_EQ(settings, 1);
+    EXPECT_GE(notes, 1);
+}
+
+}  // namespace
+
+namespace {
+
+// A text capture of a run turned into pcapng holds the same bytes each way as went on the line.
+TEST_F(NorvaleRunTest, ConvertTurnsATextCaptureIntoPcapng) {
+    Sim sim({QStringLiteral("--transmitters"), QStringLiteral("1"), QStringLiteral("--rate"),
+             QStringLiteral("20")});
+    ASSERT_FALSE(sim.path().isEmpty());
+    const QString text = dir.filePath(QStringLiteral("old.log"));
+    const QString pcap = dir.filePath(QStringLiteral("old.pcapng"));
+    ASSERT_EQ(run({file(QStringLiteral("r.lua"), "check(module.read(1000) ~= nil, 'read')\n"
+                                                 "wait(500)\n"),
+                   QStringLiteral("--port"), sim.path(), QStringLiteral("--capture"), text})
+                  .exitCode,
+              0);
+    const auto [simSent, simReceived] = sim.bytesBothWays();
+    const RunOutcome r = run({QStringLiteral("--convert"), text, pcap});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("1 sent"))) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("0 lines kept as comments only")));
+    QFile f(pcap);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    qsizetype rest = -1;
+    QByteArray in, out;
+    for (const auto& b : pcapngtest::blocks(f.readAll(), &rest)) {
+        if (b.type != pcapng::kEnhancedPacket) continue;
+        const auto p = pcapngtest::packet(b);
+        const auto way = pcapngtest::le32(p.options.value(pcapng::kEpbFlags), 0);
+        (way == 1 ? in : out) += p.data;
+    }
+    EXPECT_EQ(rest, 0);
+    EXPECT_EQ(in.toHex(' ').toStdString(), simSent.toHex(' ').toStdString());
+    EXPECT_EQ(out.toHex(' ').toStdString(), simReceived.toHex(' ').toStdString());
+
+    const RunOutcome missing = run({QStringLiteral("--convert"), dir.filePath("none.log"), pcap});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_EQ(run({QStringLiteral("--convert"), text}).exitCode, 2);
 }
 
 }  // namespace

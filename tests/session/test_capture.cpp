@@ -142,3 +142,90 @@ TEST(CaptureStart, AStalledDiskNeitherGrowsTheBufferNorHoldsUpTheStop) {
 }
 
 }  // namespace
+
+#include "core/pcapng_blocks.h"
+#include "support/pcapng_reader.h"
+
+namespace {
+
+// A .pcapng capture: section and interface first, then one packet per unit and frame in order,
+// the direction in the flags, a note as a comment on a packet with no bytes; a .log beside it
+// stays text. Appending starts a section of its own.
+TEST(CapturePcapng, WritesSectionInterfaceAndOnePacketPerUnitAndFrame) {
+    QTemporaryDir dir;
+    const QDateTime at(QDate(2026, 12, 9), QTime(3, 4, 5, 6), Qt::UTC);
+    const QString path = dir.filePath(QStringLiteral("a.PCAPNG"));
+    for (int round = 0; round < 2; ++round) {
+        Capture capture([at] { return at; });
+        capture.setInterfaceSource(
+            [] { return CaptureInterface{"/dev/ttyUSB0", "38400 8N1", 38400}; });
+        ASSERT_EQ(capture.start(path), std::nullopt);
+        EXPECT_TRUE(capture.pcapng());
+        const std::uint8_t unit[] = {0x0F, 0x5A, 0x13};
+        capture.received(QStringLiteral("ignored"), unit);
+        capture.sent(QByteArray::fromHex("0f5a0d7d"));
+        capture.note(QStringLiteral("script: done"));
+        capture.stop();
+        EXPECT_EQ(capture.error(), std::nullopt);
+        EXPECT_EQ(capture.size(), static_cast<std::uint64_t>(QFileInfo(path).size()));
+    }
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    qsizetype rest = -1;
+    const auto all = pcapngtest::blocks(f.readAll(), &rest);
+    EXPECT_EQ(rest, 0);
+    ASSERT_EQ(all.size(), 10);
+    for (int section = 0; section < 2; ++section) {
+        const int b = section * 5;
+        EXPECT_EQ(all[b].type, pcapng::kSectionHeader);
+        EXPECT_EQ(all[b + 1].type, pcapng::kInterfaceDescription);
+        EXPECT_EQ(pcapngtest::options(all[b + 1].body, 8).value(pcapng::kIfName), "/dev/ttyUSB0");
+        const auto in = pcapngtest::packet(all[b + 2]);
+        const auto out = pcapngtest::packet(all[b + 3]);
+        const auto note = pcapngtest::packet(all[b + 4]);
+        EXPECT_EQ(in.data, QByteArray::fromHex("0f5a13"));
+        EXPECT_EQ(out.data, QByteArray::fromHex("0f5a0d7d"));
+        EXPECT_EQ(note.data, QByteArray());
+        EXPECT_EQ(pcapngtest::le32(in.options.value(pcapng::kEpbFlags), 0), 1U);
+        EXPECT_EQ(pcapngtest::le32(out.options.value(pcapng::kEpbFlags), 0), 2U);
+        EXPECT_EQ(note.options.value(pcapng::kOptComment), "script: done");
+        EXPECT_EQ(in.micros, static_cast<std::uint64_t>(at.toMSecsSinceEpoch()) * 1000);
+    }
+
+    const QString text = dir.filePath(QStringLiteral("a.log"));
+    Capture plain([at] { return at; });
+    ASSERT_EQ(plain.start(text), std::nullopt);
+    EXPECT_FALSE(plain.pcapng());
+    const std::uint8_t unit[] = {0x0F};
+    plain.received(QStringLiteral(" 0Fh"), unit);
+    plain.stop();
+    QFile t(text);
+    ASSERT_TRUE(t.open(QIODevice::ReadOnly));
+    EXPECT_EQ(t.readAll(), Capture::line(at, true, QStringLiteral(" 0Fh")));
+}
+
+// A write the disk cuts short leaves whole blocks only.
+TEST(CapturePcapng, AShortWriteIsCutBackToTheLastWholeBlock) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("cut.pcapng"));
+    Capture capture({}, [](int fd, QByteArrayView data, qsizetype* written) {
+        // The disk fills after 200 bytes, inside a packet block.
+        const qsizetype take = std::min<qsizetype>(data.size(), 200);
+        *written = ::write(fd, data.data(), static_cast<size_t>(take));
+        errno = ENOSPC;
+        return *written == data.size();
+    });
+    ASSERT_EQ(capture.start(path), std::nullopt);
+    for (int i = 0; i < 20; ++i) capture.sent(QByteArray(7, char(i)));
+    capture.stop();
+    EXPECT_TRUE(capture.error().has_value());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    qsizetype rest = -1;
+    const auto all = pcapngtest::blocks(f.readAll(), &rest);
+    EXPECT_EQ(rest, 0);
+    EXPECT_GE(all.size(), 2);
+    EXPECT_LT(QFileInfo(path).size(), 200);
+}
+
+}  // namespace

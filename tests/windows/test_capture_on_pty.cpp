@@ -198,3 +198,65 @@ TEST_F(CaptureOnPtyTest, AFullDiskLeavesOnlyWholeLines) {
 }
 
 }  // namespace
+
+#include <QProcess>
+#include <QStandardPaths>
+
+#include "core/pcapng_blocks.h"
+#include "support/pcapng_reader.h"
+
+namespace {
+
+// The same flood past the monitor's cap into a .pcapng chosen in the File menu: one inbound
+// packet per unit handed to the monitor, in order, and one outbound per frame sent; capinfos
+// counts the same.
+TEST_F(CaptureOnPtyTest, APcapngCaptureHoldsOnePacketPerUnitAndFrame) {
+    const QString path = dir.filePath(QStringLiteral("run.pcapng"));
+    prompts.fileAnswers = {path};
+    window->mmCaptureClick();
+    ASSERT_TRUE(context->capture.running());
+    EXPECT_TRUE(context->capture.pcapng());
+    sendFrames(0, 700);
+    window->btnClearClick();
+    sendFrames(700, 600);
+    window->cmbSend->setEditText(QStringLiteral("AB"));
+    QTest::mouseClick(window->btnSend, Qt::LeftButton);
+    window->mmCaptureClick();
+    ASSERT_FALSE(context->capture.running());
+
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    qsizetype rest = -1;
+    const auto blocks = pcapngtest::blocks(f.readAll(), &rest);
+    EXPECT_EQ(rest, 0);
+    ASSERT_GE(blocks.size(), 2);
+    EXPECT_EQ(blocks[0].type, pcapng::kSectionHeader);
+    EXPECT_EQ(blocks[1].type, pcapng::kInterfaceDescription);
+    EXPECT_EQ(pcapngtest::options(blocks[1].body, 8).value(pcapng::kIfName),
+              context->settings.link.portName.toUtf8());
+    QStringList received;
+    QList<QByteArray> sent;
+    for (const auto& b : blocks) {
+        if (b.type != pcapng::kEnhancedPacket) continue;
+        const auto p = pcapngtest::packet(b);
+        if (pcapngtest::le32(p.options.value(pcapng::kEpbFlags), 0) == 1) {
+            received << renderHex({reinterpret_cast<const std::uint8_t*>(p.data.constData()),
+                                   static_cast<std::size_t>(p.data.size())});
+        } else {
+            sent << p.data;
+        }
+    }
+    EXPECT_EQ(static_cast<std::uint64_t>(received.size()), window->receivePipeline().stats().units);
+    EXPECT_EQ(received, m_expected);
+    EXPECT_EQ(sent, QList<QByteArray>{QByteArray::fromHex("0F5A0F0000FFFFFFFFFFFFFFFF4142")});
+
+    const QString capinfos = QStandardPaths::findExecutable(QStringLiteral("capinfos"));
+    if (capinfos.isEmpty()) GTEST_SKIP() << "capinfos is not installed";
+    QProcess p;
+    p.start(capinfos, {QStringLiteral("-c"), QStringLiteral("-M"), path});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    EXPECT_TRUE(p.readAllStandardOutput().contains(
+        QStringLiteral("Number of packets:   %1").arg(received.size() + sent.size()).toUtf8()));
+}
+
+}  // namespace
