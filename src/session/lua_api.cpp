@@ -15,6 +15,7 @@
 #include "core/module_commands.h"
 #include "core/maker_code.h"
 #include "core/script_bytes.h"
+#include "session/lua_units.h"
 #include "session/lua_values.h"
 
 using namespace lua_values;
@@ -239,7 +240,7 @@ public:
             lua_pushnil(L);
             return 1;
         }
-        pushUnit(L, host.m_backlog.front());
+        pushUnit(L, host.m_backlog.front().bytes, host.m_backlog.front().atMs, host.m_modelRow);
         host.m_backlog.pop_front();
         return 1;
     }
@@ -482,81 +483,6 @@ public:
         lua_insert(L, 1);
         lua_call(L, lua_gettop(L) - 1, LUA_MULTRET);
         return lua_gettop(L);
-    }
-
-    static void setField(lua_State* L, const char* key, const QByteArray& bytes) {
-        pushText(L, bytes);
-        lua_setfield(L, -2, key);
-    }
-
-    static void pushUnit(lua_State* L, const ScriptHost::Unit& unit) {
-        const auto* data = reinterpret_cast<const std::uint8_t*>(unit.bytes.constData());
-        const std::span<const std::uint8_t> bytes(data,
-                                                  static_cast<std::size_t>(unit.bytes.size()));
-        DecodeOptions options;
-        options.modelRow = hostOf(L).m_modelRow;
-        const DecodedUnit decoded = decodeUnit(bytes, options);
-        lua_createtable(L, 0, 16);
-        setField(L, "bytes", unit.bytes);
-        setField(L, "hex", hexText(unit.bytes));
-        lua_pushnumber(L, unit.atMs);
-        lua_setfield(L, -2, "time");
-        lua_pushboolean(L, decoded.isFrame);
-        lua_setfield(L, -2, "frame");
-        setField(L, "summary", decoded.summary.toUtf8());
-        const auto number = [&](const char* key, const DecodedField& f) {
-            if (!f.value) return;
-            lua_pushinteger(L, static_cast<lua_Integer>(*f.value));
-            lua_setfield(L, -2, key);
-        };
-        int payloadAt = -1;
-        for (const DecodedField& f : decoded.fields) {
-            switch (f.id) {
-                case FieldId::MsgId:
-                    number("msgid", f);
-                    break;
-                case FieldId::Sequence:
-                    number("seq", f);
-                    break;
-                case FieldId::DstId:
-                    setField(L, "dst", hexText(f.bytes));
-                    break;
-                case FieldId::SrcId:
-                    setField(L, "src", hexText(f.bytes));
-                    payloadAt = f.offset + f.size();
-                    break;
-                case FieldId::Channel:
-                    number("channel", f);
-                    break;
-                case FieldId::Power:
-                    number("power", f);
-                    break;
-                case FieldId::RateCode:
-                    number("rate", f);
-                    break;
-                case FieldId::SysId:
-                    number("sysid", f);
-                    break;
-                case FieldId::ProId:
-                    number("proid", f);
-                    break;
-                case FieldId::KeyNumber:
-                    number("key", f);
-                    break;
-                case FieldId::MakerCode:
-                    setField(L, "maker", hexText(f.bytes));
-                    break;
-                default:
-                    break;
-            }
-            if (!f.anomaly.isEmpty()) {
-                lua_getfield(L, -1, "anomaly");
-                const bool first = lua_isnil(L, -1);
-                lua_pop(L, 1);
-                if (first) setField(L, "anomaly", f.anomaly.toUtf8());
-            }
-        }
-        if (payloadAt >= 0) setField(L, "payload", unit.bytes.mid(payloadAt));
     }
 
     static void setFunctions(lua_State* L, const luaL_Reg* functions) {
