@@ -346,8 +346,10 @@ namespace {
 // exactly the bytes the sim sent and the outbound ones exactly what it received, and tshark with
 // the dissector reads the key frames and the settings response as they went.
 TEST_F(NorvaleRunTest, APcapngCaptureHoldsWhatWentBothWaysAndTsharkDecodesIt) {
+    // A dozen key frames, read to their end, so that none is on its way when the port closes.
     Sim sim({QStringLiteral("--transmitters"), QStringLiteral("1"), QStringLiteral("--rate"),
-             QStringLiteral("20"), QStringLiteral("--sysid"), QStringLiteral("0x1234"),
+             QStringLiteral("20"), QStringLiteral("--count"), QStringLiteral("12"),
+             QStringLiteral("--sysid"), QStringLiteral("0x1234"),
              QStringLiteral("--proid"), QStringLiteral("0x5678")});
     ASSERT_FALSE(sim.path().isEmpty());
     const QString cap = dir.filePath(QStringLiteral("run.pcapng"));
@@ -355,7 +357,7 @@ TEST_F(NorvaleRunTest, APcapngCaptureHoldsWhatWentBothWaysAndTsharkDecodesIt) {
         run({file(QStringLiteral("r.lua"),
                   "send{msgid = 0x2A, hex = '01 02'}\n"
                   "local a = module.read(1000)\ncheck(a ~= nil, 'read')\n"
-                  "wait(700)\n"),
+                  "wait(700)\nwhile expect{timeout = 400} do end\n"),
              QStringLiteral("--port"), sim.path(), QStringLiteral("--capture"), cap});
     ASSERT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
     const auto [simSent, simReceived] = sim.bytesBothWays();
