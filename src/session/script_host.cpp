@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <lua.hpp>
 
-#include "session/port_driver.h"
 #include "session/lua_api.h"
+#include "session/port_driver.h"
 
 namespace {
 
@@ -20,6 +20,19 @@ QString errorText(lua_State* L, int index) {
         return QString::fromUtf8(lua_tostring(L, index));
     return QStringLiteral("(error object is a %1 value)")
         .arg(QString::fromUtf8(luaL_typename(L, index)));
+}
+
+// Where a coroutine that failed stood: its innermost line of Lua, or nothing. Memory errors
+// carry no position of their own.
+QString failedAt(lua_State* co) {
+    lua_Debug ar;
+    for (int level = 0; lua_getstack(co, level, &ar) != 0; ++level) {
+        if (lua_getinfo(co, "Sl", &ar) != 0 && ar.currentline > 0)
+            return QStringLiteral("%1:%2: ")
+                .arg(QString::fromUtf8(ar.short_src))
+                .arg(ar.currentline);
+    }
+    return {};
 }
 
 }  // namespace
@@ -120,9 +133,13 @@ void ScriptHost::countHook(lua_State* L, lua_Debug* ar) {
         if (host.m_stopRequested) {
             host.m_kill = Kill{ScriptOutcome::Stopped, QStringLiteral("stopped")};
         } else if (host.m_overLimit) {
-            host.m_kill = Kill{ScriptOutcome::Error,
-                               QStringLiteral("the script's memory limit of %1 MB was reached")
-                                   .arg(host.m_limits.memoryBytes >> 20)};
+            lua_getinfo(L, "Sl", ar);
+            host.m_kill =
+                Kill{ScriptOutcome::Error,
+                     QStringLiteral("%1:%2: the script's memory limit of %3 MB was reached")
+                         .arg(QString::fromUtf8(ar->short_src))
+                         .arg(ar->currentline)
+                         .arg(host.m_limits.memoryBytes >> 20)};
         } else if (std::chrono::steady_clock::now() - host.m_resumedAt > host.m_limits.runaway) {
             lua_getinfo(L, "Sl", ar);
             host.m_kill =
@@ -190,7 +207,8 @@ void ScriptHost::resume() {
     }
     QString message = errorText(m_co, -1);
     if (status == LUA_ERRMEM || m_overLimit)
-        message = QStringLiteral("the script's memory limit of %1 MB was reached (%2)")
+        message = QStringLiteral("%1the script's memory limit of %2 MB was reached (%3)")
+                      .arg(failedAt(m_co))
                       .arg(m_limits.memoryBytes >> 20)
                       .arg(message);
     finish(ScriptOutcome::Error, message);

@@ -1,19 +1,22 @@
 // SPDX-License-Identifier: MIT
 // norvale-run as a process against orlin-sim on a pty: exit codes, messages, the JUnit report
 // and the capture, for the shipped examples and for scripts that go wrong.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 
 #include "core/pcapng_blocks.h"
 #include "support/pcapng_reader.h"
 #include "support/ser2net_server.h"
-#include <QStandardPaths>
 
 namespace {
 
@@ -111,6 +114,18 @@ protected:
     QTemporaryDir dir;
 };
 
+// The line settings of the device at path, as text to compare.
+std::string lineSettings(const QString& path) {
+    const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios t{};
+    const bool read = fd >= 0 && ::tcgetattr(fd, &t) == 0;
+    if (fd >= 0) ::close(fd);
+    if (!read) return "unreadable";
+    return std::to_string(t.c_iflag) + ' ' + std::to_string(t.c_oflag) + ' ' +
+           std::to_string(t.c_cflag) + ' ' + std::to_string(t.c_lflag) + ' ' +
+           std::to_string(cfgetospeed(&t));
+}
+
 struct Report {
     int tests = -1, failures = -1, errors = -1;
     int cases = 0, failed = 0, errored = 0;
@@ -140,8 +155,9 @@ Report readJunit(const QString& path) {
     return r;
 }
 
-// Each way a run can end: its exit code, what it says, how soon; the capture holds every
-// frame the module sent, and the report counts what the run did.
+// Each way a run can end, on the pty and through ser2net: its exit code, what it says, how
+// soon; the capture holds every frame the module sent, the report counts what the run did, and
+// the port is let go, so that the next run takes it at once.
 TEST_F(NorvaleRunTest, ExitCodesMessagesReportAndCapture) {
     // A burst of key frames, after a second in which the runner opens the port:
     // bytes written before that would never reach it. The script reads until the flood is over,
@@ -159,6 +175,7 @@ TEST_F(NorvaleRunTest, ExitCodesMessagesReportAndCapture) {
         const char* says;  // on stdout or stderr
         qint64 withinMs;
         Report report;  // tests, failures, errors
+        bool alsoThroughSer2net = false;
     } cases[] = {
         {"every check passes",
          "local f, seq = send{msgid = 0x2A, hex = '01 02'}\n"
@@ -177,7 +194,8 @@ TEST_F(NorvaleRunTest, ExitCodesMessagesReportAndCapture) {
          1,
          "FAIL  two: no 55",
          10000,
-         {2, 1, 0}},
+         {2, 1, 0},
+         true},
         {"fail() inside a pcall still ends the run",
          "pcall(fail, 'bad kit')\ncheck(true, 'after')\n",
          {},
@@ -187,7 +205,8 @@ TEST_F(NorvaleRunTest, ExitCodesMessagesReportAndCapture) {
          10000,
          {1, 1, 0}},
         {"units that do not match cannot hold a timeout off",
-         "expect{timeout = 10000}\nlocal t0 = now()\nlocal f = expect{msgid = 0x55, timeout = 200}\n"
+         "expect{timeout = 10000}\nlocal t0 = now()\nlocal f = expect{msgid = 0x55, timeout = "
+         "200}\n"
          "check(f == nil and now() - t0 < 700, 'timed out in time', now() - t0)\n"
          "local n = 1\nwhile expect{timeout = 500} do n = n + 1 end\nlog('units', n)\n",
          {QStringLiteral("--script"), flood},
@@ -196,7 +215,15 @@ TEST_F(NorvaleRunTest, ExitCodesMessagesReportAndCapture) {
          "PASS  timed out in time",
          15000,
          {1, 0, 0}},
-        {"a syntax error", "log('x')\nlocal = 1\n", {}, {}, 2, "bad.lua:2:", 10000, {1, 0, 1}},
+        {"a syntax error",
+         "log('x')\nlocal = 1\n",
+         {},
+         {},
+         2,
+         "bad.lua:2:",
+         10000,
+         {1, 0, 1},
+         true},
         {"a runaway loop",
          "check(true, 'before')\nwhile true do\n  pcall(function() while true do end end)\nend\n",
          {},
@@ -204,15 +231,17 @@ TEST_F(NorvaleRunTest, ExitCodesMessagesReportAndCapture) {
          2,
          "bad.lua:3: ran for 2 s without waiting",
          3500,
-         {2, 0, 1}},
+         {2, 0, 1},
+         true},
         {"a memory bomb",
          "local t = {}\nfor i = 1, 1e9 do t[i] = string.rep('x', 1 << 24) .. i end\n",
          {},
          {},
          2,
-         "memory limit of 256 MB",
+         "bad.lua:2: the script's memory limit of 256 MB",
          20000,
-         {1, 0, 1}},
+         {1, 0, 1},
+         true},
         {"the port vanishes mid-script",
          "send{msgid = 1}\nexpect{msgid = 0x99, timeout = 5000}\ncheck(false, 'not reached')\n",
          {QStringLiteral("--hangup-after"), QStringLiteral("1")},
@@ -220,7 +249,8 @@ TEST_F(NorvaleRunTest, ExitCodesMessagesReportAndCapture) {
          2,
          "bad.lua:2: the port",
          4000,
-         {1, 0, 1}},
+         {1, 0, 1},
+         true},
         {"the overall timeout",
          "wait(20000)\n",
          {},
@@ -240,29 +270,48 @@ TEST_F(NorvaleRunTest, ExitCodesMessagesReportAndCapture) {
          10000,
          {2, 0, 0}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        QFile::remove(dir.filePath(QStringLiteral("cap.txt")));
-        Sim sim(c.sim);
-        ASSERT_FALSE(sim.path().isEmpty());
-        const RunOutcome r =
-            run(QStringList{file(QStringLiteral("bad.lua"), c.script), QStringLiteral("--port"),
-                            sim.path(), QStringLiteral("--junit"),
-                            dir.filePath(QStringLiteral("j.xml")), QStringLiteral("--capture"),
-                            dir.filePath(QStringLiteral("cap.txt"))} +
+    const bool ser2net = !Ser2netServer::program().isEmpty();
+    for (const bool throughSer2net : {false, true}) {
+        if (throughSer2net && !ser2net) continue;
+        for (const auto& c : cases) {
+            if (throughSer2net && !c.alsoThroughSer2net) continue;
+            SCOPED_TRACE(std::string(c.what) + (throughSer2net ? " through ser2net" : ""));
+            QFile::remove(dir.filePath(QStringLiteral("cap.txt")));
+            Sim sim(c.sim);
+            ASSERT_FALSE(sim.path().isEmpty());
+            const std::string before = lineSettings(sim.path());
+            Ser2netServer server;
+            QString port = sim.path();
+            if (throughSer2net) {
+                std::string error;
+                ASSERT_TRUE(server.start(sim.path().toStdString(), Ser2netServer::Accepter::Rfc2217,
+                                         &error))
+                    << error;
+                port = server.portName();
+            }
+            const RunOutcome r = run(
+                QStringList{file(QStringLiteral("bad.lua"), c.script), QStringLiteral("--port"),
+                            port, QStringLiteral("--junit"), dir.filePath(QStringLiteral("j.xml")),
+                            QStringLiteral("--capture"), dir.filePath(QStringLiteral("cap.txt"))} +
                 c.options);
-        EXPECT_EQ(r.exitCode, c.exitCode) << r.out.toStdString() << r.err.toStdString();
-        EXPECT_TRUE((r.out + r.err).contains(QLatin1String(c.says)))
-            << r.out.toStdString() << r.err.toStdString();
-        EXPECT_LT(r.ms, c.withinMs);
-        EXPECT_EQ(capturedBytes(), sim.bytesSent());
-        const Report report = readJunit(dir.filePath(QStringLiteral("j.xml")));
-        EXPECT_EQ(report.tests, c.report.tests);
-        EXPECT_EQ(report.failures, c.report.failures);
-        EXPECT_EQ(report.errors, c.report.errors);
-        EXPECT_EQ(report.cases, report.tests);
-        EXPECT_EQ(report.failed, report.failures);
-        EXPECT_EQ(report.errored, report.errors);
+            EXPECT_EQ(r.exitCode, c.exitCode) << r.out.toStdString() << r.err.toStdString();
+            EXPECT_TRUE((r.out + r.err).contains(QLatin1String(c.says)))
+                << r.out.toStdString() << r.err.toStdString();
+            EXPECT_LT(r.ms, c.withinMs);
+            const Report report = readJunit(dir.filePath(QStringLiteral("j.xml")));
+            EXPECT_EQ(report.tests, c.report.tests);
+            EXPECT_EQ(report.failures, c.report.failures);
+            EXPECT_EQ(report.errors, c.report.errors);
+            EXPECT_EQ(report.cases, report.tests);
+            EXPECT_EQ(report.failed, report.failures);
+            EXPECT_EQ(report.errored, report.errors);
+            // Closed as it was found: a runner that died holding the pty leaves it raw.
+            if (!throughSer2net &&
+                (c.sim.isEmpty() || c.sim.first() != QLatin1String("--hangup-after"))) {
+                EXPECT_EQ(lineSettings(sim.path()), before);
+            }
+            EXPECT_EQ(capturedBytes(), sim.bytesSent());
+        }
     }
 }
 
@@ -349,8 +398,8 @@ TEST_F(NorvaleRunTest, APcapngCaptureHoldsWhatWentBothWaysAndTsharkDecodesIt) {
     // A dozen key frames, read to their end, so that none is on its way when the port closes.
     Sim sim({QStringLiteral("--transmitters"), QStringLiteral("1"), QStringLiteral("--rate"),
              QStringLiteral("20"), QStringLiteral("--count"), QStringLiteral("12"),
-             QStringLiteral("--sysid"), QStringLiteral("0x1234"),
-             QStringLiteral("--proid"), QStringLiteral("0x5678")});
+             QStringLiteral("--sysid"), QStringLiteral("0x1234"), QStringLiteral("--proid"),
+             QStringLiteral("0x5678")});
     ASSERT_FALSE(sim.path().isEmpty());
     const QString cap = dir.filePath(QStringLiteral("run.pcapng"));
     const RunOutcome r =
@@ -392,7 +441,8 @@ TEST_F(NorvaleRunTest, APcapngCaptureHoldsWhatWentBothWaysAndTsharkDecodesIt) {
     if (tshark.isEmpty()) GTEST_SKIP() << "tshark is not installed";
     QProcess p;
     p.start(tshark, {QStringLiteral("-X"), QStringLiteral("lua_script:" ORLIN_DISSECTOR),
-                     QStringLiteral("-r"), cap, QStringLiteral("-T"), QStringLiteral("fields"),
+                     QStringLiteral("-r"), cap,
+                     QStringLiteral("-T"), QStringLiteral("fields"),
                      QStringLiteral("-E"), QStringLiteral("occurrence=f"),
                      QStringLiteral("-e"), QStringLiteral("orlin.msgid"),
                      QStringLiteral("-e"), QStringLiteral("orlin.src"),
@@ -442,8 +492,9 @@ TEST_F(NorvaleRunTest, ConvertTurnsATextCaptureIntoPcapng) {
     ASSERT_FALSE(sim.path().isEmpty());
     const QString text = dir.filePath(QStringLiteral("old.log"));
     const QString pcap = dir.filePath(QStringLiteral("old.pcapng"));
-    ASSERT_EQ(run({file(QStringLiteral("r.lua"), "check(module.read(1000) ~= nil, 'read')\n"
-                                                 "wait(500)\n"),
+    ASSERT_EQ(run({file(QStringLiteral("r.lua"),
+                        "check(module.read(1000) ~= nil, 'read')\n"
+                        "wait(500)\n"),
                    QStringLiteral("--port"), sim.path(), QStringLiteral("--capture"), text})
                   .exitCode,
               0);
