@@ -21,6 +21,11 @@ for f in /usr/bin/norvale-term /usr/bin/orlin-sim /usr/share/applications/exampl
     [ -e "$f" ] || fail "$f missing after install"
 done
 
+# Wireshark's extcap folder holds the way into norvale-run, and it answers there.
+extcap=$(find /usr/lib -path '*/wireshark/extcap/norvale-extcap' | head -n 1)
+[ -x "$extcap" ] || fail "norvale-extcap missing from Wireshark's extcap folder"
+"$extcap" --extcap-interfaces | grep -q '^extcap {version=' || fail "norvale-extcap does not answer"
+
 home=$(mktemp -d)
 run_once() {
     HOME=$home XDG_CONFIG_HOME= TMPDIR=$home XDG_RUNTIME_DIR=$home QT_QPA_PLATFORM=offscreen \

@@ -11,19 +11,21 @@
 #include <optional>
 #include <variant>
 
-#include "session/app_context.h"
-#include "session/event_wait.h"
-#include "session/receive_pipeline.h"
-#include "platform/settings_location.h"
+#include "app/extcap.h"
+#include "app/headless_console.h"
+#include "core/capture_convert.h"
 #include "platform/dispatching_serial_device.h"
 #include "platform/prompts.h"
-#include "platform/sound.h"
-#include "platform/termination_signals.h"
-#include "platform/steady_ticks.h"
-#include "session/headless_views.h"
-#include "session/script_host.h"
-#include "core/capture_convert.h"
 #include "platform/safe_file.h"
+#include "platform/settings_location.h"
+#include "platform/sound.h"
+#include "platform/steady_ticks.h"
+#include "platform/termination_signals.h"
+#include "session/app_context.h"
+#include "session/event_wait.h"
+#include "session/headless_views.h"
+#include "session/receive_pipeline.h"
+#include "session/script_host.h"
 
 namespace {
 
@@ -132,26 +134,6 @@ std::variant<RunOptions, QString> parseOptions(const QStringList& arguments) {
     return o;
 }
 
-void say(std::FILE* to, const QString& text) {
-    std::fputs((text + u'\n').toLocal8Bit().constData(), to);
-    std::fflush(to);
-}
-
-// Messages go to standard error instead of a box; the last one names what went wrong with the
-// port, for the script's error.
-class StderrPrompts final : public Prompts {
-public:
-    void message(const QString& caption, const QString& text, Icon,
-                 const QString& detail) override {
-        last = detail.isEmpty() ? text : text + QStringLiteral(": ") + detail;
-        say(stderr, QStringLiteral("norvale-run: %1: %2").arg(caption, last));
-    }
-    bool ask(const QString&, const QString&, Icon) override { return false; }
-    std::optional<QString> openFileName(const FileChoice&) override { return std::nullopt; }
-    std::optional<QString> saveFileName(const FileChoice&) override { return std::nullopt; }
-    QString last;
-};
-
 int run(const RunOptions& options) {
     const ExecutableInfo exe = ExecutableInfo::current();
     SteadyTicks ticks;
@@ -159,7 +141,7 @@ int run(const RunOptions& options) {
     serial.network().setWait([&ticks](const std::function<bool()>& done, std::uint32_t ms) {
         return pumpUntil(done, ticks, ms);
     });
-    StderrPrompts prompts;
+    StderrPrompts prompts(QStringLiteral("norvale-run"));
     NullSound sound;
     AppContext ctx({serial, ticks, prompts, sound, exe});
     // The terminal's file, wherever the terminal beside us keeps it.
@@ -277,9 +259,9 @@ int convert(const RunOptions& options) {
     const FileRead in = readRegularFile(options.convertIn);
     if (in.status != ReadStatus::Read) {
         say(stderr, QStringLiteral("norvale-run: %1: %2")
-                        .arg(options.convertIn,
-                             in.status == ReadStatus::Missing ? QStringLiteral("no such file")
-                                                              : in.reason));
+                        .arg(options.convertIn, in.status == ReadStatus::Missing
+                                                    ? QStringLiteral("no such file")
+                                                    : in.reason));
         return kExitUsage;
     }
     ConvertCounts counts;
@@ -303,6 +285,8 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     TerminationSignals::blockInProcess();
     QCoreApplication app(argc, argv);
+    if (isExtcapCall(QCoreApplication::arguments()))
+        return runExtcap(QCoreApplication::arguments());
     const auto parsed = parseOptions(QCoreApplication::arguments());
     if (const auto* error = std::get_if<QString>(&parsed)) {
         say(stderr, QStringLiteral("norvale-run: ") + *error);

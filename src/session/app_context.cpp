@@ -16,6 +16,16 @@ AppContext::AppContext(PlatformServices services)
                             static_cast<std::size_t>(bytes.size()));
       }) {
     sender.setSentObserver([this](const QByteArray& frame) { capture.sent(frame); });
+    // The line's own events (open, closed, waiting for the device, back) go into a pcapng
+    // capture beside the frames, so that a gap in the traffic can be told from a silent module.
+    // Text captures stay as they were.
+    QObject::connect(&port, &PortDriver::statusChanged, &port, [this](const QString& text) {
+        if (capture.running() && capture.pcapng()) capture.note(QStringLiteral("line: ") + text);
+    });
+    QObject::connect(&port, &PortDriver::reconnected, &port, [this] {
+        if (capture.running() && capture.pcapng())
+            capture.note(QStringLiteral("line: reconnected as ") + settings.link.portName);
+    });
     capture.setInterfaceSource([this] {
         const LinkSettings& link = settings.link;
         return CaptureInterface{link.portName,

@@ -132,16 +132,26 @@ std::optional<QString> Capture::start(const QString& path) {
         trimToWholeBlocks(fd, st.st_size);
         if (::fstat(fd, &st) != 0) st.st_size = 0;
     }
+    begin(fd, path, isPcapngPath(path), static_cast<std::uint64_t>(st.st_size));
+    return std::nullopt;
+}
+
+void Capture::startPcapngStream(int fd, const QString& name) {
+    stop();
+    begin(fd, name, true, 0);
+}
+
+void Capture::begin(int fd, const QString& path, bool pcapng, std::uint64_t size) {
     auto shared = std::make_shared<Shared>();
     shared->write = m_write ? m_write : [](int to, QByteArrayView data, qsizetype* written) {
         return writeAll(to, data, written);
     };
     shared->fd = fd;
-    m_pcapng = isPcapngPath(path);
+    m_pcapng = pcapng;
     shared->blocks = m_pcapng;
     m_shared = shared;
     m_path = path;
-    m_size = static_cast<std::uint64_t>(st.st_size);
+    m_size = size;
     m_running = true;
     if (m_pcapng) {
         // A capture appended to an older one starts a section of its own.
@@ -150,7 +160,6 @@ std::optional<QString> Capture::start(const QString& path) {
         appendBlock(pcapng::interfaceDescription(port.name, port.description, port.bitsPerSecond));
     }
     m_writer = std::thread([shared] { writerLoop(shared); });
-    return std::nullopt;
 }
 
 void Capture::stop() {

@@ -59,6 +59,10 @@ public:
     // Opens path for appending (created when missing); refuses anything but a regular file
     // before opening it. Returns why it could not, or nothing when the capture runs.
     std::optional<QString> start(const QString& path);
+    // A pcapng capture into a descriptor already open for writing (the FIFO a live capture
+    // reader hands us), which the capture then owns. A failed write there (the reader gone)
+    // ends it as a full disk would.
+    void startPcapngStream(int fd, const QString& name);
     // Where a pcapng capture learns the port's name and framing at start.
     void setInterfaceSource(std::function<CaptureInterface()> source) {
         m_interface = std::move(source);
@@ -106,6 +110,7 @@ private:
         int fd = -1;                   // the writer's while it runs
     };
 
+    void begin(int fd, const QString& path, bool pcapng, std::uint64_t size);
     void append(const char* arrow, QStringView rendered);
     void appendBlock(const QByteArray& block);
     [[nodiscard]] std::int64_t nowMicros() const;

@@ -17,6 +17,7 @@
 #include "core/pcapng_blocks.h"
 #include "support/pcapng_reader.h"
 #include "support/ser2net_server.h"
+#include "support/sim_process.h"
 
 namespace {
 
@@ -25,50 +26,6 @@ struct RunOutcome {
     QString out;
     QString err;
     qint64 ms = 0;
-};
-
-// orlin-sim on a new pty, telling on stderr (-v) every frame it sends.
-class Sim {
-public:
-    explicit Sim(const QStringList& arguments = {}) {
-        m_process.setProcessChannelMode(QProcess::SeparateChannels);
-        m_process.start(QStringLiteral(ORLIN_SIM_BIN),
-                        QStringList{QStringLiteral("-v")} + arguments);
-        if (m_process.waitForStarted(5000) && m_process.waitForReadyRead(5000))
-            m_path = QString::fromLatin1(m_process.readLine().trimmed());
-    }
-    ~Sim() {
-        m_process.terminate();
-        m_process.waitForFinished(3000);
-    }
-    Sim(const Sim&) = delete;
-    Sim& operator=(const Sim&) = delete;
-    [[nodiscard]] const QString& path() const { return m_path; }
-    // The bytes it sent (tx) and received (rx), once it has been stopped.
-    std::pair<QByteArray, QByteArray> bytesBothWays() {
-        m_process.terminate();
-        m_process.waitForFinished(3000);
-        std::pair<QByteArray, QByteArray> out;
-        for (const QByteArray& line : m_process.readAllStandardError().split('\n')) {
-            if (line.startsWith("tx ")) out.first += QByteArray::fromHex(line.mid(3));
-            if (line.startsWith("rx ")) out.second += QByteArray::fromHex(line.mid(3));
-        }
-        return out;
-    }
-    // Bytes it sent, once it has stopped or been stopped.
-    int bytesSent() {
-        m_process.terminate();
-        m_process.waitForFinished(3000);
-        int n = 0;
-        for (const QByteArray& line : m_process.readAllStandardError().split('\n')) {
-            if (line.startsWith("tx ")) n += static_cast<int>(line.count(' '));
-        }
-        return n;
-    }
-
-private:
-    QProcess m_process;
-    QString m_path;
 };
 
 class NorvaleRunTest : public ::testing::Test {
@@ -277,7 +234,7 @@ TEST_F(NorvaleRunTest, ExitCodesMessagesReportAndCapture) {
             if (throughSer2net && !c.alsoThroughSer2net) continue;
             SCOPED_TRACE(std::string(c.what) + (throughSer2net ? " through ser2net" : ""));
             QFile::remove(dir.filePath(QStringLiteral("cap.txt")));
-            Sim sim(c.sim);
+            SimProcess sim(c.sim);
             ASSERT_FALSE(sim.path().isEmpty());
             const std::string before = lineSettings(sim.path());
             Ser2netServer server;
@@ -349,7 +306,7 @@ TEST_F(NorvaleRunTest, ExamplesPass) {
         if (throughSer2net && !ser2net) continue;
         for (const auto& c : cases) {
             SCOPED_TRACE(std::string(c.script) + (throughSer2net ? " through ser2net" : ""));
-            Sim sim(c.sim);
+            SimProcess sim(c.sim);
             ASSERT_FALSE(sim.path().isEmpty());
             Ser2netServer server;
             QString port = sim.path();
@@ -396,10 +353,10 @@ namespace {
 // the dissector reads the key frames and the settings response as they went.
 TEST_F(NorvaleRunTest, APcapngCaptureHoldsWhatWentBothWaysAndTsharkDecodesIt) {
     // A dozen key frames, read to their end, so that none is on its way when the port closes.
-    Sim sim({QStringLiteral("--transmitters"), QStringLiteral("1"), QStringLiteral("--rate"),
-             QStringLiteral("20"), QStringLiteral("--count"), QStringLiteral("12"),
-             QStringLiteral("--sysid"), QStringLiteral("0x1234"), QStringLiteral("--proid"),
-             QStringLiteral("0x5678")});
+    SimProcess sim({QStringLiteral("--transmitters"), QStringLiteral("1"), QStringLiteral("--rate"),
+                    QStringLiteral("20"), QStringLiteral("--count"), QStringLiteral("12"),
+                    QStringLiteral("--sysid"), QStringLiteral("0x1234"), QStringLiteral("--proid"),
+                    QStringLiteral("0x5678")});
     ASSERT_FALSE(sim.path().isEmpty());
     const QString cap = dir.filePath(QStringLiteral("run.pcapng"));
     const RunOutcome r =
@@ -456,7 +413,7 @@ TEST_F(NorvaleRunTest, APcapngCaptureHoldsWhatWentBothWaysAndTsharkDecodesIt) {
     QStringList lines = QString::fromUtf8(p.readAllStandardOutput()).split(u'\n');
     lines.removeAll(QString());
     EXPECT_EQ(lines.size(), packets);
-    int keys = 0, responses = 0, notes = 0, settings = 0;
+    int keys = 0, responses = 0, notes = 0, settings = 0, lineEvents = 0;
     for (const QString& line : lines) {
         const QStringList c = line.split(u'\t');
         ASSERT_EQ(c.size(), 7) << line.toStdString();
@@ -472,13 +429,19 @@ TEST_F(NorvaleRunTest, APcapngCaptureHoldsWhatWentBothWaysAndTsharkDecodesIt) {
             ++settings;
         } else if (c[0].isEmpty()) {
             ++notes;
-            EXPECT_TRUE(c[6].startsWith(QStringLiteral("script: "))) << line.toStdString();
+            // The line's own events, its opening and its close, beside the script's lines.
+            if (c[6] == QStringLiteral("line: ") + sim.path() + QStringLiteral(":OK") ||
+                c[6] == QStringLiteral("line: ") + sim.path() + QStringLiteral(":OFF"))
+                ++lineEvents;
+            else
+                EXPECT_TRUE(c[6].startsWith(QStringLiteral("script: "))) << line.toStdString();
         }
     }
     EXPECT_GT(keys, 5);
     EXPECT_EQ(responses, 1);
     EXPECT_EQ(settings, 1);
-    EXPECT_GE(notes, 1);
+    EXPECT_GE(notes, 3);
+    EXPECT_EQ(lineEvents, 2);
 }
 
 }  // namespace
@@ -487,8 +450,8 @@ namespace {
 
 // A text capture of a run turned into pcapng holds the same bytes each way as went on the line.
 TEST_F(NorvaleRunTest, ConvertTurnsATextCaptureIntoPcapng) {
-    Sim sim({QStringLiteral("--transmitters"), QStringLiteral("1"), QStringLiteral("--rate"),
-             QStringLiteral("20")});
+    SimProcess sim({QStringLiteral("--transmitters"), QStringLiteral("1"), QStringLiteral("--rate"),
+                    QStringLiteral("20")});
     ASSERT_FALSE(sim.path().isEmpty());
     const QString text = dir.filePath(QStringLiteral("old.log"));
     const QString pcap = dir.filePath(QStringLiteral("old.pcapng"));

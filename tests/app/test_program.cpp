@@ -21,11 +21,11 @@
 #include <array>
 #include <csignal>
 
-#include "session/app_context.h"
 #include "platform/linux_serial_device.h"
 #include "platform/pty_pair.h"
 #include "platform/single_instance.h"
 #include "platform/termination_signals.h"
+#include "session/app_context.h"
 #include "support/child_listener.h"
 
 namespace {
