@@ -3,8 +3,6 @@
 // must therefore never include <termios.h>, directly or through another header.
 #include "platform/linux_serial_device.h"
 
-#include "platform/serial_port_node.h"
-
 #include <asm/termbits.h>
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -21,6 +19,8 @@
 #include <cstring>
 #include <memory>
 #include <utility>
+
+#include "platform/serial_port_node.h"
 
 // Linux sizes a tty's buffers inside the kernel and offers no call to change them, so the
 // driver queue sizes the link would like are not asked for.
@@ -124,9 +124,9 @@ SerialError resolveSerialNode(const std::string& devicePath, std::string* resolv
     if (::stat(real.get(), &node) != 0) return serialErrorFromErrno(errno, "open", devicePath);
     static const SysfsCharDeviceInfo kernelDevices;
     if (const auto why = whyNotASerialPort(node, kernelDevices)) {
-        return {SerialErrorKind::NotATty, ENOTTY,
-                "シリアルポートではありません (" + devicePath + " is not a serial port: " + *why +
-                    ")"};
+        return {
+            SerialErrorKind::NotATty, ENOTTY,
+            "シリアルポートではありません (" + devicePath + " is not a serial port: " + *why + ")"};
     }
     *resolved = real.get();
     return {};

@@ -50,19 +50,82 @@ std::optional<std::uint16_t> portNumber(std::string_view digits) {
     return static_cast<std::uint16_t>(value);
 }
 
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+std::optional<std::string> percentDecoded(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size()) return std::nullopt;
+        const int hi = hexDigit(text[i + 1]);
+        const int lo = hexDigit(text[i + 2]);
+        if (hi < 0 || lo < 0) return std::nullopt;
+        out += static_cast<char>(hi * 16 + lo);
+        i += 2;
+    }
+    // A path with a NUL in it would name another file than the one written.
+    if (out.empty() || out.find('\0') != std::string::npos) return std::nullopt;
+    return out;
+}
+
+// "ca=...&cert=..." into the name's files; each at most once, and a key only with a cert.
+bool parseTlsFiles(std::string_view query, NetworkPortName& name) {
+    while (!query.empty()) {
+        const std::size_t amp = query.find('&');
+        const std::string_view pair = query.substr(0, amp);
+        query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+        const std::size_t eq = pair.find('=');
+        if (eq == std::string_view::npos) return false;
+        const std::string_view key = pair.substr(0, eq);
+        const std::optional<std::string> value = percentDecoded(pair.substr(eq + 1));
+        if (!value) return false;
+        std::string* field = key == "ca"     ? &name.caFile
+                             : key == "cert" ? &name.certFile
+                             : key == "key"  ? &name.keyFile
+                             : key == "crl"  ? &name.crlFile
+                                             : nullptr;
+        if (!field || !field->empty()) return false;
+        *field = *value;
+    }
+    return name.keyFile.empty() || !name.certFile.empty();
+}
+
 }  // namespace
 
 std::optional<NetworkPortName> parseNetworkPortName(std::string_view name) {
     NetworkPortName parsed;
     std::string_view rest;
-    if (startsWithCaseBlind(name, "rfc2217://")) {
-        parsed.protocol = NetworkPortName::Protocol::Rfc2217;
-        rest = name.substr(10);
-    } else if (startsWithCaseBlind(name, "tcp://")) {
-        parsed.protocol = NetworkPortName::Protocol::RawTcp;
-        rest = name.substr(6);
-    } else {
-        return std::nullopt;
+    struct Scheme {
+        std::string_view prefix;
+        NetworkPortName::Protocol protocol;
+        bool tls;
+    };
+    static constexpr std::array<Scheme, 4> kSchemes{{
+        {"rfc2217://", NetworkPortName::Protocol::Rfc2217, false},
+        {"tcp://", NetworkPortName::Protocol::RawTcp, false},
+        {"rfc2217+tls://", NetworkPortName::Protocol::Rfc2217, true},
+        {"tcp+tls://", NetworkPortName::Protocol::RawTcp, true},
+    }};
+    const auto scheme = std::find_if(kSchemes.begin(), kSchemes.end(), [name](const Scheme& s) {
+        return startsWithCaseBlind(name, s.prefix);
+    });
+    if (scheme == kSchemes.end()) return std::nullopt;
+    parsed.protocol = scheme->protocol;
+    parsed.tls = scheme->tls;
+    rest = name.substr(scheme->prefix.size());
+    if (parsed.tls) {
+        if (const std::size_t query = rest.find('?'); query != std::string_view::npos) {
+            if (!parseTlsFiles(rest.substr(query + 1), parsed)) return std::nullopt;
+            rest = rest.substr(0, query);
+        }
     }
     std::string_view host;
     std::string_view port;
@@ -85,6 +148,11 @@ std::optional<NetworkPortName> parseNetworkPortName(std::string_view name) {
     parsed.host = std::string(host);
     parsed.port = *number;
     return parsed;
+}
+
+std::string schemeText(const NetworkPortName& name) {
+    return std::string(name.protocol == NetworkPortName::Protocol::Rfc2217 ? "rfc2217" : "tcp") +
+           (name.tls ? "+tls" : "");
 }
 
 std::string endpointText(const NetworkPortName& name) {

@@ -41,9 +41,9 @@ std::string seconds(milliseconds ms) {
 }
 
 bool connectionGone(int errnoValue) {
-    return errnoValue == ECONNRESET || errnoValue == EPIPE || errnoValue == ETIMEDOUT ||
-           errnoValue == ENOTCONN || errnoValue == EHOSTUNREACH || errnoValue == ENETUNREACH ||
-           errnoValue == ECONNABORTED;
+    return errnoValue == ECONNRESET || errnoValue == EPROTO || errnoValue == EPIPE ||
+           errnoValue == ETIMEDOUT || errnoValue == ENOTCONN || errnoValue == EHOSTUNREACH ||
+           errnoValue == ENETUNREACH || errnoValue == ECONNABORTED;
 }
 
 struct AddressesDeleter {
@@ -106,6 +106,22 @@ std::string textOf(const Rfc2217Codec::Bytes& bytes) {
     return text;
 }
 
+// recv(2) and send(2), through TLS where the connection has it.
+ssize_t recvOn(int fd, TlsSession* tls, void* buffer, std::size_t n) {
+    return tls ? tls->recv(buffer, n) : ::recv(fd, buffer, n, 0);
+}
+
+ssize_t sendOn(int fd, TlsSession* tls, const void* data, std::size_t n) {
+    return tls ? tls->send(data, n) : ::send(fd, data, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
+// A TLS record's first bytes (an alert or a handshake, version 3.x): a TLS server that was
+// sent plain bytes.
+bool looksLikeTls(const Rfc2217Codec::Bytes& bytes) {
+    return bytes.size() >= 3 && (bytes[0] == 0x15 || bytes[0] == 0x16) && bytes[1] == 0x03 &&
+           bytes[2] <= 0x04;
+}
+
 }  // namespace
 
 NetworkSerialDevice::~NetworkSerialDevice() { close(); }
@@ -115,7 +131,9 @@ SerialError NetworkSerialDevice::open(const std::string& name, const LineParams&
     const std::optional<NetworkPortName> parsed = parseNetworkPortName(name);
     if (!parsed) {
         return {SerialErrorKind::NotFound, EINVAL,
-                name + " is not a network port (rfc2217://HOST:PORT or tcp://HOST:PORT)"};
+                name +
+                    " is not a network port (rfc2217://HOST:PORT or tcp://HOST:PORT, "
+                    "rfc2217+tls:// or tcp+tls:// over TLS)"};
     }
     if (params.baud == 0) {
         return {SerialErrorKind::Other, EINVAL, "line settings for " + name + ": baud rate 0"};
@@ -143,15 +161,18 @@ SerialError NetworkSerialDevice::open(const std::string& name, const LineParams&
         SerialError bad = connectTo(*attempt, *parsed);
         if (attempt->givenUp) return givenUp();
         if (bad) return bad;
-        if (!telnet) break;
+        if (!telnet && !parsed->tls) break;
         // The negotiation's time counts from the first connection that stands; a retry
-        // shares it.
+        // shares it. The TLS handshake is part of it.
         if (!deadline) deadline = Clock::now() + m_negotiationTimeout;
         attempt->codec = {};
         attempt->early.clear();
-        bad = negotiate(*attempt, *parsed, params, *deadline);
+        attempt->tls.reset();
+        if (parsed->tls) bad = secure(*attempt, *parsed, *deadline);
+        if (!bad && telnet) bad = negotiate(*attempt, *parsed, params, *deadline);
         if (attempt->givenUp) return givenUp();
         if (!bad) break;
+        attempt->tls.reset();
         attempt->socket.reset();
         // ser2net turns a new connection away while it still closes the last one on the same
         // port (a reopen right after a close): try again a few times. Not for long, since it
@@ -169,6 +190,7 @@ SerialError NetworkSerialDevice::open(const std::string& name, const LineParams&
     }
     // Only now: until the line is set, nothing else may read or write the socket.
     m_socket = std::move(attempt->socket);
+    m_tls = std::move(attempt->tls);
     m_codec = std::move(attempt->codec);
     m_early = std::move(attempt->early);
     m_unsentReplies.clear();
@@ -276,6 +298,56 @@ SerialError NetworkSerialDevice::connectTo(Attempt& attempt, const NetworkPortNa
     return serialErrorFromErrno(lastErrno, "connect", endpoint);
 }
 
+SerialError NetworkSerialDevice::secure(Attempt& attempt, const NetworkPortName& name,
+                                        Clock::time_point deadline) {
+    const std::string endpoint = endpointText(name);
+    const int fd = attempt.socket.get();
+    std::string error;
+    attempt.tls = TlsSession::create(
+        fd, name.host, {name.caFile, name.certFile, name.keyFile, name.crlFile}, &error);
+    if (!attempt.tls)
+        return {SerialErrorKind::Other, EINVAL, "TLS with " + endpoint + ": " + error};
+    TlsSession& tls = *attempt.tls;
+    for (;;) {
+        const TlsSession::Step step = tls.handshake();
+        if (step == TlsSession::Step::Done) break;
+        if (step == TlsSession::Step::Failed) {
+            // A server that hung up at once may be ser2net still closing the last connection:
+            // that one the open tries again, as it does without TLS.
+            const int why = errno == ECONNRESET ? ECONNRESET : EPROTO;
+            return {SerialErrorKind::Other, why, "TLS with " + endpoint + ": " + tls.error()};
+        }
+        if (left(deadline).count() == 0) {
+            return {SerialErrorKind::Other, ETIMEDOUT,
+                    "TLS with " + endpoint + ": no TLS answer within " +
+                        seconds(m_negotiationTimeout) + " (is it a port with ssl in front?)"};
+        }
+        waitReady(attempt, fd, step == TlsSession::Step::WantWrite, left(deadline));
+        if (attempt.givenUp) return {};
+    }
+    if (name.protocol != NetworkPortName::Protocol::RawTcp) return {};
+    // The server answers a handshake with its session tickets, or with its refusal of our
+    // certificate; the module's first bytes may come with them and are kept.
+    constexpr milliseconds kSettle{300};
+    const Clock::time_point until = std::min(deadline, Clock::now() + kSettle);
+    std::array<std::uint8_t, 1024> chunk{};
+    while (left(until).count() > 0 || tls.pending() > 0) {
+        if (tls.pending() == 0 && !waitReady(attempt, fd, false, left(until))) break;
+        const ssize_t got = tls.recv(chunk.data(), chunk.size());
+        if (got > 0) {
+            attempt.early.insert(attempt.early.end(), chunk.begin(), chunk.begin() + got);
+            break;
+        }
+        if (got < 0 && errno == EAGAIN) continue;
+        return {SerialErrorKind::Other, got == 0 ? ECONNRESET : EPROTO,
+                "TLS with " + endpoint + ": " +
+                    (got == 0 ? "the server closed the connection after the handshake (does it "
+                                "want a client certificate?)"
+                              : tls.error())};
+    }
+    return {};
+}
+
 SerialError NetworkSerialDevice::negotiate(Attempt& attempt, const NetworkPortName& name,
                                            const LineParams& params, Clock::time_point deadline) {
     const std::string endpoint = endpointText(name);
@@ -284,16 +356,27 @@ SerialError NetworkSerialDevice::negotiate(Attempt& attempt, const NetworkPortNa
     Rfc2217Codec::Bytes beforeLine;  // what the server said before the line was set
     // A hangup, or a reset because it hung up on bytes of ours it never read: with what it
     // said first, if anything (ser2net's "Device open failure: ...").
+    TlsSession* tls = attempt.tls.get();
     const auto failed = [&](int errnoValue) {
+        if (tls && !tls->error().empty() && errnoValue == EPROTO)
+            return SerialError{SerialErrorKind::Other, EPROTO,
+                               "TLS with " + endpoint + ": " + tls->error()};
+        if (!tls && looksLikeTls(beforeLine))
+            return SerialError{SerialErrorKind::Other, EPROTO,
+                               endpoint + " answers in TLS: write rfc2217+tls://" + endpoint};
         if (errnoValue != ECONNRESET && errnoValue != EPIPE)
             return serialErrorFromErrno(errnoValue, "negotiate with", endpoint);
         const std::string said = textOf(beforeLine);
+        // Without a word: also what a server with TLS in front does with plain bytes.
+        const std::string hint = tls ? std::string()
+                                     : " without a word (a port with TLS in front? rfc2217+tls://" +
+                                           endpoint + " reaches it over TLS)";
         return SerialError{SerialErrorKind::Other, ECONNRESET,
                            "negotiate with " + endpoint + ": the server closed the connection" +
-                               (said.empty() ? std::string() : " (\"" + said + "\")")};
+                               (said.empty() ? hint : " (\"" + said + "\")")};
     };
     const Rfc2217Codec::Bytes opening = codec.start();
-    if (!sendAll(fd, opening.data(), opening.size())) return failed(errno);
+    if (!sendAll(fd, tls, opening.data(), opening.size())) return failed(errno);
 
     bool settingsSent = false;
     std::array<std::uint8_t, 1024> chunk{};
@@ -309,7 +392,7 @@ SerialError NetworkSerialDevice::negotiate(Attempt& attempt, const NetworkPortNa
         }
         if (codec.comPortAccepted() && !settingsSent) {
             const Rfc2217Codec::Bytes settings = codec.lineSettings(params);
-            if (!sendAll(fd, settings.data(), settings.size())) return failed(errno);
+            if (!sendAll(fd, tls, settings.data(), settings.size())) return failed(errno);
             settingsSent = true;
         }
         if (settingsSent && codec.baudAnswered()) return {};
@@ -319,8 +402,10 @@ SerialError NetworkSerialDevice::negotiate(Attempt& attempt, const NetworkPortNa
                         seconds(m_negotiationTimeout) +
                         " (is it a ser2net port with telnet(rfc2217) in front?)"};
         }
-        if (!waitReady(attempt, fd, false, left(deadline))) continue;
-        const ssize_t got = ::recv(fd, chunk.data(), chunk.size(), 0);
+        // Bytes TLS has decrypted already leave nothing for the socket to signal.
+        if ((!tls || tls->pending() == 0) && !waitReady(attempt, fd, false, left(deadline)))
+            continue;
+        const ssize_t got = recvOn(fd, tls, chunk.data(), chunk.size());
         if (got == 0) return failed(ECONNRESET);
         if (got < 0) {
             if (errno == EAGAIN || errno == EINTR) continue;
@@ -337,8 +422,10 @@ SerialError NetworkSerialDevice::negotiate(Attempt& attempt, const NetworkPortNa
                 beforeLine.push_back(b);
             }
         }
+        // A TLS server sent plain telnet answers an alert: say so now, not after its close.
+        if (!tls && looksLikeTls(beforeLine)) return failed(EPROTO);
         Rfc2217Codec::Bytes replies = codec.takeReplies();
-        if (!sendAll(fd, replies.data(), replies.size())) return failed(errno);
+        if (!sendAll(fd, tls, replies.data(), replies.size())) return failed(errno);
     }
 }
 
@@ -380,13 +467,14 @@ void NetworkSerialDevice::close() {
     if (m_telnet && !m_vanished) {
         // Best effort and without waiting: the port is let go either way.
         const Rfc2217Codec::Bytes bye = Rfc2217Codec::closing();
-        static_cast<void>(
-            ::send(m_socket.get(), bye.data(), bye.size(), MSG_NOSIGNAL | MSG_DONTWAIT));
+        static_cast<void>(sendOn(m_socket.get(), m_tls.get(), bye.data(), bye.size()));
     }
+    if (m_tls && !m_vanished) m_tls->shutdown();
     forget();
 }
 
 void NetworkSerialDevice::forget() {
+    m_tls.reset();
     m_socket.reset();
     m_telnet = false;
     m_codec = {};
@@ -412,7 +500,7 @@ SerialStatus NetworkSerialDevice::status() {
         result.error = true;
         raw = 0;
     }
-    result.waiting = static_cast<int>(m_early.size()) + raw;
+    result.waiting = static_cast<int>(m_early.size()) + raw + (m_tls ? m_tls->pending() : 0);
     // The bytes sent before a hangup are read first; the hangup counts once they are.
     // The peer closed or reset the connection, with nothing left to read before it.
     if (result.waiting == 0 && hangupSeen(m_socket.get(), true)) m_vanished = true;
@@ -434,12 +522,15 @@ long NetworkSerialDevice::read(std::uint8_t* buffer, std::size_t n) {
         return static_cast<long>(k);
     }
     for (;;) {
-        const ssize_t got = ::recv(m_socket.get(), buffer, n, 0);
+        const ssize_t got = recvOn(m_socket.get(), m_tls.get(), buffer, n);
         if (got > 0) {
             if (!m_telnet) return static_cast<long>(got);
             const std::size_t k =
                 m_codec.receive(std::span(buffer, static_cast<std::size_t>(got)), buffer);
             flushReplies(false);
+            // Telnet commands alone: read on, for over TLS nothing may be left decrypted
+            // behind a read that returned nothing.
+            if (k == 0) continue;
             return static_cast<long>(k);
         }
         if (got == 0) {
@@ -455,11 +546,11 @@ long NetworkSerialDevice::read(std::uint8_t* buffer, std::size_t n) {
 
 bool NetworkSerialDevice::write(const std::uint8_t* data, std::size_t n) {
     if (!m_socket.valid()) return false;
-    if (!m_telnet) return sendAll(m_socket.get(), data, n);
+    if (!m_telnet) return sendAll(m_socket.get(), m_tls.get(), data, n);
     if (!flushReplies(true)) return false;
     Rfc2217Codec::Bytes escaped;
     m_codec.encode(std::span(data, n), escaped);
-    return sendAll(m_socket.get(), escaped.data(), escaped.size());
+    return sendAll(m_socket.get(), m_tls.get(), escaped.data(), escaped.size());
 }
 
 bool NetworkSerialDevice::flushReplies(bool wait) {
@@ -468,12 +559,13 @@ bool NetworkSerialDevice::flushReplies(bool wait) {
         m_unsentReplies.insert(m_unsentReplies.end(), more.begin(), more.end());
     if (m_unsentReplies.empty()) return true;
     if (wait) {
-        const bool sent = sendAll(m_socket.get(), m_unsentReplies.data(), m_unsentReplies.size());
+        const bool sent =
+            sendAll(m_socket.get(), m_tls.get(), m_unsentReplies.data(), m_unsentReplies.size());
         m_unsentReplies.clear();
         return sent;
     }
-    const ssize_t put = ::send(m_socket.get(), m_unsentReplies.data(), m_unsentReplies.size(),
-                               MSG_NOSIGNAL | MSG_DONTWAIT);
+    const ssize_t put =
+        sendOn(m_socket.get(), m_tls.get(), m_unsentReplies.data(), m_unsentReplies.size());
     if (put > 0) {
         m_unsentReplies.erase(m_unsentReplies.begin(), m_unsentReplies.begin() + put);
         return true;
@@ -485,11 +577,12 @@ bool NetworkSerialDevice::flushReplies(bool wait) {
     return true;
 }
 
-bool NetworkSerialDevice::sendAll(int fd, const std::uint8_t* data, std::size_t n) {
+bool NetworkSerialDevice::sendAll(int fd, TlsSession* tls, const std::uint8_t* data,
+                                  std::size_t n) {
     std::size_t done = 0;
     auto giveUpAt = Clock::now() + m_writeStallLimit;
     while (done < n) {
-        const ssize_t put = ::send(fd, data + done, n - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t put = sendOn(fd, tls, data + done, n - done);
         if (put > 0) {
             done += static_cast<std::size_t>(put);
             giveUpAt = Clock::now() + m_writeStallLimit;

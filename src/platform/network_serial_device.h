@@ -30,6 +30,7 @@
 #include "platform/network_port_name.h"
 #include "platform/rfc2217_codec.h"
 #include "platform/serial_device.h"
+#include "platform/tls_session.h"
 
 class NetworkSerialDevice : public SerialDevice {
 public:
@@ -78,6 +79,7 @@ private:
         bool givenUp = false;
         UniqueFd socket;
         Rfc2217Codec codec;
+        std::unique_ptr<TlsSession> tls;  // for the +tls names, once the connection stands
         // Module bytes that came in the negotiation's last chunk, after the line was set.
         Rfc2217Codec::Bytes early;
     };
@@ -85,6 +87,10 @@ private:
     SerialError connectTo(Attempt& attempt, const NetworkPortName& name);
     SerialError negotiate(Attempt& attempt, const NetworkPortName& name, const LineParams& params,
                           std::chrono::steady_clock::time_point deadline);
+    // The TLS handshake on the connection that stands, and for raw TCP a moment to hear a
+    // refusal of our certificate, which TLS 1.3 sends only after the handshake.
+    SerialError secure(Attempt& attempt, const NetworkPortName& name,
+                       std::chrono::steady_clock::time_point deadline);
     static void giveUp(Attempt& attempt);
     // Lets time pass (the UI's, with a wait handed in) unless the open is given up.
     void pause(const Attempt& attempt, std::chrono::milliseconds time);
@@ -94,7 +100,7 @@ private:
                    std::chrono::milliseconds timeout);
     // Sends the whole block, waiting a little for room; a failure that means the connection
     // is gone marks the port vanished.
-    bool sendAll(int fd, const std::uint8_t* data, std::size_t n);
+    bool sendAll(int fd, TlsSession* tls, const std::uint8_t* data, std::size_t n);
     // Sends the answers the codec owes the server. Without wait, what the socket does not take
     // stays for the next call, which sends it before anything else.
     bool flushReplies(bool wait);
@@ -106,6 +112,7 @@ private:
     std::chrono::milliseconds m_writeStallLimit{200};
 
     UniqueFd m_socket;
+    std::unique_ptr<TlsSession> m_tls;
     bool m_telnet = false;
     Rfc2217Codec m_codec;
     Rfc2217Codec::Bytes m_unsentReplies;

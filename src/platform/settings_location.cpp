@@ -1,19 +1,20 @@
 // SPDX-License-Identifier: MIT
 #include "platform/settings_location.h"
 
-#include "platform/settings_file.h"
+#include <unistd.h>
 
 #include <QDir>
 #include <QFileInfo>
 
-#include <unistd.h>
+#include "platform/settings_file.h"
 
 QString settingsLocation(const SettingsLocationFacts& facts) {
     if (facts.existsBeside || (facts.folderWritable && !facts.systemFolder))
         return facts.besideExecutable;
     // A relative XDG_CONFIG_HOME is invalid by the base directory rules and is ignored.
     QString base = facts.xdgConfigHome;
-    if (base.isEmpty() || !QDir::isAbsolutePath(base)) base = QDir(facts.home).filePath(QStringLiteral(".config"));
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        base = QDir(facts.home).filePath(QStringLiteral(".config"));
     return QDir(base).filePath(QStringLiteral("norvale-term/norvale-term.ini"));
 }
 

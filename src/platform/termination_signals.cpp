@@ -1,18 +1,18 @@
 // SPDX-License-Identifier: MIT
 #include "platform/termination_signals.h"
 
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-
-#include <poll.h>
-#include <pthread.h>
-#include <sys/eventfd.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
 
 namespace {
 

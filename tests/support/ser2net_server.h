@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -16,11 +17,27 @@
 #include <QThread>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 class Ser2netServer {
 public:
     enum class Accepter { Rfc2217, RawTcp };
+    // TLS in front: ser2net's certificate, and with clientAuthCa the CA whose clients it takes
+    // (and no client without a certificate). ser2net looks a client up by its certificate's
+    // common name, clientUser, in its auth folder, which trusts that CA for that user.
+    struct Tls {
+        std::string cert;
+        std::string key;
+        std::string clientAuthCa;
+        std::string clientUser = "kit-user";
+    };
+    // Kept for every later start; the port name then asks for TLS with clientFiles as its
+    // query ("?ca=...&cert=...").
+    void setTls(std::optional<Tls> tls, std::string clientFiles = {}) {
+        m_tls = std::move(tls);
+        m_clientFiles = std::move(clientFiles);
+    }
 
     // Where ser2net is installed; empty when it is not.
     static QString program() {
@@ -46,13 +63,36 @@ public:
         m_port = port != 0 ? port : freePort();
         if (m_port == 0) return fail(error, "no free loopback port");
         m_accepter = accepter;
-        const QByteArray front = accepter == Accepter::Rfc2217 ? "telnet(rfc2217),tcp" : "tcp";
+        QByteArray front = accepter == Accepter::Rfc2217 ? "telnet(rfc2217)," : "";
+        if (m_tls) {
+            front += "ssl(key=" + QByteArray::fromStdString(m_tls->key) +
+                     ",cert=" + QByteArray::fromStdString(m_tls->cert);
+            if (!m_tls->clientAuthCa.empty())
+                front += ",CA=" + QByteArray::fromStdString(m_tls->clientAuthCa) + ",clientauth";
+            front += "),";
+        }
+        front += "tcp";
+        QByteArray options = "    mdns: false\n";
+        if (m_tls && !m_tls->clientAuthCa.empty()) {
+            const QString allowed =
+                m_dir.filePath(QStringLiteral("auth/%1/allowed_certs")
+                                   .arg(QString::fromStdString(m_tls->clientUser)));
+            QDir().mkpath(allowed);
+            QFile::remove(allowed + QStringLiteral("/ca.crt"));
+            if (!QFile::copy(QString::fromStdString(m_tls->clientAuthCa),
+                             allowed + QStringLiteral("/ca.crt")) ||
+                QProcess::execute(QStringLiteral("openssl"), {QStringLiteral("rehash"), allowed}) !=
+                    0)
+                return fail(error, "cannot set up ser2net's auth folder");
+            options +=
+                "    authdir: " + m_dir.filePath(QStringLiteral("auth")).toLocal8Bit() + "\n";
+        }
         QFile config(m_dir.filePath(QStringLiteral("ser2net.yaml")));
         if (!config.open(QIODevice::WriteOnly)) return fail(error, "cannot write ser2net.yaml");
         config.write("connection: &kit\n  accepter: " + front + ",127.0.0.1," +
                      QByteArray::number(m_port) + "\n  connector: serialdev," +
-                     QByteArray::fromStdString(devicePath) +
-                     ",9600n81,local\n  options:\n    mdns: false\n");
+                     QByteArray::fromStdString(devicePath) + ",9600n81,local\n  options:\n" +
+                     options);
         config.close();
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         // -n -d: in the foreground, talking to us; -u: no lock files; -P: no pid file of the
@@ -82,7 +122,8 @@ public:
     [[nodiscard]] std::uint16_t port() const { return m_port; }
     [[nodiscard]] QString portName() const {
         return QString::fromLatin1(m_accepter == Accepter::Rfc2217 ? "rfc2217" : "tcp") +
-               QStringLiteral("://127.0.0.1:") + QString::number(m_port);
+               QString::fromLatin1(m_tls ? "+tls" : "") + QStringLiteral("://127.0.0.1:") +
+               QString::number(m_port) + QString::fromStdString(m_clientFiles);
     }
     // CPU seconds the server has used so far.
     [[nodiscard]] double cpuSeconds() const {
@@ -143,6 +184,8 @@ private:
 
     QTemporaryDir m_dir;
     QProcess m_process;
+    std::optional<Tls> m_tls;
+    std::string m_clientFiles;
     std::uint16_t m_port = 0;
     Accepter m_accepter = Accepter::Rfc2217;
 };
