@@ -26,18 +26,19 @@
 #include <thread>
 #include <vector>
 
-#include "session/app_context.h"
-#include "session/event_wait.h"
 #include "core/frame_format.h"
-#include "session/receive_pipeline.h"
-#include "windows/frmMain.h"
 #include "platform/dispatching_serial_device.h"
 #include "platform/prompts.h"
 #include "platform/pty_pair.h"
 #include "platform/sound.h"
 #include "platform/steady_ticks.h"
 #include "quiet_prompts.h"
+#include "session/app_context.h"
+#include "session/event_wait.h"
+#include "session/receive_pipeline.h"
 #include "support/ser2net_server.h"
+#include "support/test_certificates.h"
+#include "windows/frmMain.h"
 
 namespace {
 
@@ -424,8 +425,10 @@ void reportLone(const LoneResult& r, double framesPerSecond) {
 // The same key-frame flood through a real ser2net on the loopback address (RFC 2217, so every
 // FF of the frames goes doubled over the socket), as fast as the terminal takes it: the rate
 // and whether every unit came out, the terminal's CPU and ser2net's beside it. False when a
-// unit went missing; true, with a note, when ser2net is not there to run it.
-bool floodThroughSer2net(std::uint64_t total) {
+// unit went missing; true, with a note, when ser2net is not there to run it. With tls, the
+// same over TLS with a client certificate required, beside the plain run.
+bool floodThroughSer2net(std::uint64_t total, bool tls) {
+    const char* label = tls ? "net tls " : "net     ";
     std::string error;
     auto pty = PtyPair::create(&error);
     if (!pty || !pty->holdSlave(&error)) {
@@ -433,8 +436,22 @@ bool floodThroughSer2net(std::uint64_t total) {
         return false;
     }
     Ser2netServer server;
+    if (tls) {
+        if (!TestCertificates::available()) {
+            std::printf("%s skipped: openssl is not installed\n", label);
+            return true;
+        }
+        const TestCertificates& c = TestCertificates::get();
+        if (!c.ok()) {
+            std::printf("%s skipped: %s\n", label, c.error().c_str());
+            return false;
+        }
+        server.setTls(
+            Ser2netServer::Tls{c.crt("server"), c.key("server"), c.crt("ca")},
+            "?ca=" + c.crt("ca") + "&cert=" + c.crt("client") + "&key=" + c.key("client"));
+    }
     if (!server.start(pty->slavePath(), Ser2netServer::Accepter::Rfc2217, &error)) {
-        std::printf("net      skipped: %s\n", error.c_str());
+        std::printf("%s skipped: %s\n", label, error.c_str());
         return Ser2netServer::program().isEmpty();
     }
     QTemporaryDir dir;
@@ -445,7 +462,7 @@ bool floodThroughSer2net(std::uint64_t total) {
     TfrmMain& window = terminal.show();
     // A network port opens after the window shows.
     if (!pumpUntil([&] { return context.port.isOpen(); }, terminal.ticks, 8000)) {
-        std::printf("net      could not open %s\n", qPrintable(server.portName()));
+        std::printf("%s could not open %s\n", label, qPrintable(server.portName()));
         return false;
     }
     const auto chunk = static_cast<std::uint64_t>(load.chunk.size());
@@ -490,12 +507,13 @@ bool floodThroughSer2net(std::uint64_t total) {
     context.port.close();
     const bool exact = shown.units == sentUnits && shown.bytes == sentBytes;
     std::printf(
-        "net      max  : %8.0f KB/s, %9.0f units/s, CPU %5.1f%% of a core, ser2net %5.1f%%, "
-        "units %llu of %llu, bytes %llu of %llu: %s (RFC 2217 on loopback)\n",
-        static_cast<double>(sentBytes) / wall / 1000.0, static_cast<double>(shown.units) / wall,
-        100.0 * cpu / wall, 100.0 * serverCpu / wall, static_cast<unsigned long long>(shown.units),
-        static_cast<unsigned long long>(sentUnits), static_cast<unsigned long long>(shown.bytes),
-        static_cast<unsigned long long>(sentBytes), exact ? "all accounted" : "MISMATCH");
+        "%s max  : %8.0f KB/s, %9.0f units/s, CPU %5.1f%% of a core, ser2net %5.1f%%, "
+        "units %llu of %llu, bytes %llu of %llu: %s (RFC 2217%s on loopback)\n",
+        label, static_cast<double>(sentBytes) / wall / 1000.0,
+        static_cast<double>(shown.units) / wall, 100.0 * cpu / wall, 100.0 * serverCpu / wall,
+        static_cast<unsigned long long>(shown.units), static_cast<unsigned long long>(sentUnits),
+        static_cast<unsigned long long>(shown.bytes), static_cast<unsigned long long>(sentBytes),
+        exact ? "all accounted" : "MISMATCH", tls ? " over TLS, client certificate" : "");
     return exact;
 }
 
@@ -602,7 +620,10 @@ int main(int argc, char** argv) {
     run("keys", keyFrames());
     run("random", randomBytes());
     run("lines", textLines());
-    if (o.only.empty() || o.only == "net") ok = floodThroughSer2net(total) && ok;
+    if (o.only.empty() || o.only == "net") {
+        ok = floodThroughSer2net(total, false) && ok;
+        ok = floodThroughSer2net(total, true) && ok;
+    }
     std::printf("peak RSS: %.1f MB after %.0f MB per flood\n",
                 static_cast<double>(peakRssKb()) / 1024.0, o.megabytes);
     return ok ? 0 : 1;

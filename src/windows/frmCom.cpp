@@ -239,13 +239,20 @@ void TfrmCom::fillPortList() {
 void TfrmCom::showPortHint() {
     const QString text = cmbPort->currentText();
     if (const auto network = parseNetworkPortName(text.trimmed().toStdString())) {
-        cmbPort->setToolTip(
+        QString hint =
             network->protocol == NetworkPortName::Protocol::RawTcp
                 ? QStringLiteral("生の TCP: 回線設定は送られません (raw TCP: the bytes go as they "
                                  "are; baud rate, data bits, parity and stop bits cannot be set "
                                  "from here, the server's own settings hold)")
                 : QStringLiteral("RFC 2217: 回線設定はサーバーのポートに送られます (the line "
-                                 "settings are set on the server's port)"));
+                                 "settings are set on the server's port)");
+        if (network->tls)
+            hint += QStringLiteral(
+                "\nTLS: サーバー証明書を検証します (the server's certificate is checked against "
+                "the system's CAs and the host name; ?ca=FILE trusts that CA instead, "
+                "&cert=FILE&key=FILE present a client certificate, &crl=FILE refuses revoked "
+                "certificates)");
+        cmbPort->setToolTip(hint);
         return;
     }
     const int index = cmbPort->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);

@@ -241,6 +241,17 @@ TEST(NetworkPortName, TheTwoFormsAndNothingElse) {
         {"tcp://host name:2000", std::nullopt},
         {"telnet://kitpi:2000", std::nullopt},
         {"xtcp://kitpi:2000", std::nullopt},
+        {"RFC2217+TLS://kitpi:2000", NetworkPortName{P::Rfc2217, "kitpi", 2000, true}},
+        {"tcp+tls://[::1]:7?ca=/etc/lab%20ca.crt&cert=/a.crt&key=/a.key&crl=/l.crl",
+         NetworkPortName{P::RawTcp, "::1", 7, true, "/etc/lab ca.crt", "/a.crt", "/a.key",
+                         "/l.crl"}},
+        {"rfc2217://kitpi:2000?ca=/x.crt", std::nullopt},  // files only where TLS reads them
+        {"rfc2217+tls://kitpi:2000?ca=/x.crt&ca=/y.crt", std::nullopt},
+        {"rfc2217+tls://kitpi:2000?key=/a.key", std::nullopt},
+        {"rfc2217+tls://kitpi:2000?ca=", std::nullopt},
+        {"rfc2217+tls://kitpi:2000?ca=/x%2", std::nullopt},
+        {"rfc2217+tls://kitpi:2000?ca=/x%00y", std::nullopt},
+        {"rfc2217+tls://kitpi:2000?pin=AB", std::nullopt},
     };
     for (const auto& c : cases) EXPECT_EQ(parseNetworkPortName(c.name), c.want) << c.name;
     EXPECT_EQ(endpointText({P::RawTcp, "::1", 7}), "[::1]:7");

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The terminal on a port served by a real ser2net on the loopback address, in front of a pty
 // whose far end the test plays: frames byte for byte both ways (FF bytes included), the line
-// set through RFC 2217 as the pty sees it, and ser2net going away mid-session.
+// set through RFC 2217 as the pty sees it, and ser2net going away mid-session; each in the
+// clear, over TLS with a server certificate, and with a client certificate required.
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -9,22 +10,36 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "session/event_wait.h"
 #include "core/frame_format.h"
 #include "core/unit_render.h"
 #include "platform/dispatching_serial_device.h"
+#include "session/event_wait.h"
 #include "support/main_window_fixture.h"
 #include "support/pty_master.h"
 #include "support/ser2net_server.h"
+#include "support/test_certificates.h"
 #include "ui/qt_click_panel.h"
 
 namespace {
 
-class Ser2netTest : public MainWindowTest {
+enum class Security { Plain, ServerCertificate, ClientCertificate };
+
+class Ser2netTest : public MainWindowTest, public ::testing::WithParamInterface<Security> {
 protected:
     void SetUp() override {
         if (Ser2netServer::program().isEmpty())
             GTEST_SKIP() << "ser2net is not installed (./dev installs it); network ports untested";
+        if (GetParam() != Security::Plain) {
+            if (!TestCertificates::available()) GTEST_SKIP() << "openssl is not installed";
+            const TestCertificates& c = TestCertificates::get();
+            ASSERT_TRUE(c.ok()) << c.error();
+            const bool client = GetParam() == Security::ClientCertificate;
+            server.setTls(Ser2netServer::Tls{c.crt("server"), c.key("server"),
+                                             client ? c.crt("ca") : std::string()},
+                          "?ca=" + c.crt("ca") +
+                              (client ? "&cert=" + c.crt("client") + "&key=" + c.key("client")
+                                      : std::string()));
+        }
         std::string error;
         auto pty = PtyPair::create(&error);
         ASSERT_TRUE(pty) << error;
@@ -63,7 +78,7 @@ protected:
     DispatchingSerialDevice* dispatching = nullptr;
 };
 
-TEST_F(Ser2netTest, FramesCrossByteForByteBothWays) {
+TEST_P(Ser2netTest, FramesCrossByteForByteBothWays) {
     window->cmbSend->setEditText(QStringLiteral("AB"));
     QTest::mouseClick(window->btnSend, Qt::LeftButton);
     EXPECT_EQ(take(15), QByteArray::fromHex("0F 5A 0F 00 00 FF FF FF FF FF FF FF FF 41 42"));
@@ -87,7 +102,7 @@ TEST_F(Ser2netTest, FramesCrossByteForByteBothWays) {
         << window->memoRecv->toPlainText().toStdString();
 }
 
-TEST_F(Ser2netTest, TheLineIsSetOnTheFarPortAndReadBack) {
+TEST_P(Ser2netTest, TheLineIsSetOnTheFarPortAndReadBack) {
     const struct {
         int baud;
         int stopBits;
@@ -112,7 +127,7 @@ TEST_F(Ser2netTest, TheLineIsSetOnTheFarPortAndReadBack) {
 
 // ser2net killed mid-session is a device gone away: the port stops quietly, or with Reconnect
 // waits and comes back once ser2net serves the port again.
-TEST_F(Ser2netTest, Ser2netGoneMidSession) {
+TEST_P(Ser2netTest, Ser2netGoneMidSession) {
     for (const bool reconnect : {false, true}) {
         context->settings.link.reconnect = reconnect;
         context->port.reconnectChanged();
@@ -139,6 +154,16 @@ TEST_F(Ser2netTest, Ser2netGoneMidSession) {
         EXPECT_EQ(take(15).right(2), QByteArray("AB")) << reconnect;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(, Ser2netTest,
+                         ::testing::Values(Security::Plain, Security::ServerCertificate,
+                                           Security::ClientCertificate),
+                         [](const ::testing::TestParamInfo<Security>& p) {
+                             return std::string(p.param == Security::Plain ? "Plain"
+                                                : p.param == Security::ServerCertificate
+                                                    ? "OverTls"
+                                                    : "OverTlsWithClientCertificate");
+                         });
 
 }  // namespace
 
