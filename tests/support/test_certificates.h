@@ -5,6 +5,7 @@
 // server made out to another host, an expired server), and a second CA nobody trusts with a
 // server and a client of its own.
 
+#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -23,9 +24,11 @@ public:
     [[nodiscard]] bool ok() const { return m_ok; }
     [[nodiscard]] const std::string& error() const { return m_error; }
     // FOLDER/NAME.crt or .key: ca, server, client, elsewhere, expired, other-ca, stranger
-    // (a server of the other CA), intruder (a client of the other CA).
+    // (a server of the other CA), intruder (a client of the other CA), revoked (a server in
+    // the CA's revocation list, crl()).
     [[nodiscard]] std::string crt(const char* name) const { return path(name) + ".crt"; }
     [[nodiscard]] std::string key(const char* name) const { return path(name) + ".key"; }
+    [[nodiscard]] std::string crl() const { return path("ca") + ".crl"; }
 
 private:
     TestCertificates() {
@@ -35,7 +38,29 @@ private:
                signedBy("elsewhere", "ca", "elsewhere.example", "DNS:elsewhere.example", "30") &&
                signedBy("expired", "ca", "localhost", "DNS:localhost,IP:127.0.0.1", "-1") &&
                signedBy("stranger", "other-ca", "localhost", "DNS:localhost,IP:127.0.0.1", "30") &&
-               signedBy("intruder", "other-ca", "intruder", "", "30");
+               signedBy("intruder", "other-ca", "intruder", "", "30") &&
+               signedBy("revoked", "ca", "localhost", "DNS:localhost,IP:127.0.0.1", "30") &&
+               revocationList();
+    }
+    // ca.crl: the CA's list, with the revoked server in it.
+    bool revocationList() {
+        QFile config(m_dir.filePath(QStringLiteral("ca.cnf")));
+        QFile index(m_dir.filePath(QStringLiteral("index.txt")));
+        if (!config.open(QIODevice::WriteOnly) || !index.open(QIODevice::WriteOnly)) return false;
+        config.write(
+            "[ca]\ndefault_ca=d\n[d]\ndatabase=index.txt\ndefault_md=sha256\n"
+            "default_crl_days=30\n");
+        config.close();
+        index.close();
+        const QStringList ca{QStringLiteral("-config"),  QStringLiteral("ca.cnf"),
+                             QStringLiteral("-keyfile"), QStringLiteral("ca.key"),
+                             QStringLiteral("-cert"),    QStringLiteral("ca.crt")};
+        return openssl(QStringList{QStringLiteral("ca"), QStringLiteral("-revoke"),
+                                   QStringLiteral("revoked.crt")} +
+                       ca) &&
+               openssl(QStringList{QStringLiteral("ca"), QStringLiteral("-gencrl"),
+                                   QStringLiteral("-out"), QStringLiteral("ca.crl")} +
+                       ca);
     }
     [[nodiscard]] std::string path(const char* name) const {
         return m_dir.filePath(QString::fromLatin1(name)).toStdString();
