@@ -12,19 +12,12 @@
 #include <optional>
 
 #include "app/headless_console.h"
+#include "app/headless_session.h"
 #include "core/pcapng_blocks.h"
-#include "platform/dispatching_serial_device.h"
 #include "platform/executable_info.h"
 #include "platform/qt_port_candidates.h"
 #include "platform/settings_file.h"
-#include "platform/settings_location.h"
-#include "platform/sound.h"
-#include "platform/steady_ticks.h"
 #include "platform/termination_signals.h"
-#include "session/app_context.h"
-#include "session/event_wait.h"
-#include "session/headless_views.h"
-#include "session/receive_pipeline.h"
 
 namespace {
 
@@ -99,9 +92,7 @@ std::optional<ExtcapCall> parse(const QStringList& arguments, QString* error) {
 }
 
 QString settingsPathFor(const ExtcapCall& c, const ExecutableInfo& exe) {
-    if (!c.settings.isEmpty()) return c.settings;
-    return settingsLocationFor(QFileInfo(exe.path).absolutePath() +
-                               QStringLiteral("/norvale-term"));
+    return c.settings.isEmpty() ? terminalSettingsPath(exe) : c.settings;
 }
 
 // Extcap's own quoting: braces end a field, so they may not appear inside one.
@@ -153,26 +144,10 @@ int capture(const ExtcapCall& c) {
                                    "and --fifo PATH"));
         return kExitBadCall;
     }
-    const ExecutableInfo exe = ExecutableInfo::current();
-    SteadyTicks ticks;
-    DispatchingSerialDevice serial;
-    serial.network().setWait([&ticks](const std::function<bool()>& done, std::uint32_t ms) {
-        return pumpUntil(done, ticks, ms);
-    });
-    StderrPrompts prompts(QStringLiteral("norvale-run"));
-    NullSound sound;
-    AppContext ctx({serial, ticks, prompts, sound, exe});
-    ctx.settingsPath = settingsPathFor(c, exe);
-    ctx.loadSettings();
-    LinkSettings& link = ctx.settings.link;
-    link.portName = port;
-    if (c.baud) link.baudRate = *c.baud;
-
-    NoMonitor view;
-    NoFrameEvents events;
-    ReceivePipeline pipeline(link, ctx.port, ticks, view, events);
-    pipeline.setCapture(&ctx.capture);
-    ctx.port.setReceiveHandler(&pipeline);
+    HeadlessSession session(c.settings);
+    AppContext& ctx = session.ctx;
+    session.link.portName = port;
+    if (c.baud) session.link.baudRate = *c.baud;
     // Wireshark has the FIFO open for reading by now; the capture runs before the port opens,
     // so that nothing the module sends first is lost.
     const int fd = ::open(c.fifo.toLocal8Bit().constData(), O_WRONLY | O_CLOEXEC);

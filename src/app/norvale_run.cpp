@@ -13,18 +13,11 @@
 
 #include "app/extcap.h"
 #include "app/headless_console.h"
+#include "app/headless_session.h"
 #include "core/capture_convert.h"
-#include "platform/dispatching_serial_device.h"
 #include "platform/prompts.h"
 #include "platform/safe_file.h"
-#include "platform/settings_location.h"
-#include "platform/sound.h"
-#include "platform/steady_ticks.h"
 #include "platform/termination_signals.h"
-#include "session/app_context.h"
-#include "session/event_wait.h"
-#include "session/headless_views.h"
-#include "session/receive_pipeline.h"
 #include "session/script_host.h"
 
 namespace {
@@ -136,33 +129,17 @@ std::variant<RunOptions, QString> parseOptions(const QStringList& arguments) {
 }
 
 int run(const RunOptions& options) {
-    const ExecutableInfo exe = ExecutableInfo::current();
-    SteadyTicks ticks;
-    DispatchingSerialDevice serial;
-    serial.network().setWait([&ticks](const std::function<bool()>& done, std::uint32_t ms) {
-        return pumpUntil(done, ticks, ms);
-    });
-    StderrPrompts prompts(QStringLiteral("norvale-run"));
-    NullSound sound;
-    AppContext ctx({serial, ticks, prompts, sound, exe});
-    // The terminal's file, wherever the terminal beside us keeps it.
-    ctx.settingsPath = !options.settings.isEmpty()
-                           ? options.settings
-                           : settingsLocationFor(QFileInfo(exe.path).absolutePath() +
-                                                 QStringLiteral("/norvale-term"));
-    ctx.loadSettings();
-    LinkSettings& link = ctx.settings.link;
+    HeadlessSession session(options.settings);
+    AppContext& ctx = session.ctx;
+    StderrPrompts& prompts = session.prompts;
+    ReceivePipeline& pipeline = session.pipeline;
+    LinkSettings& link = session.link;
     if (!options.port.isEmpty()) link.portName = options.port;
     if (options.baud) link.baudRate = *options.baud;
     // A run that loses its line is over: waiting for the device to come back would only turn
     // the loss into a later timeout.
     link.reconnect = false;
 
-    NoMonitor view;
-    NoFrameEvents events;
-    ReceivePipeline pipeline(link, ctx.port, ticks, view, events);
-    pipeline.setCapture(&ctx.capture);
-    ctx.port.setReceiveHandler(&pipeline);
     if (!options.capture.isEmpty()) {
         if (const auto error = ctx.capture.start(options.capture)) {
             say(stderr, QStringLiteral("norvale-run: the capture cannot start: %1: %2")

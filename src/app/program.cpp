@@ -9,22 +9,22 @@
 #include <exception>
 
 #include "app/command_line.h"
-#include "session/app_context.h"
-#include "session/event_wait.h"
-#include "windows/frmMain.h"
-#include "windows/script_window.h"
+#include "core/port_candidates.h"
 #include "platform/canberra_sound.h"
 #include "platform/dispatching_serial_device.h"
 #include "platform/executable_info.h"
-#include "core/port_candidates.h"
 #include "platform/qt_port_candidates.h"
-#include "ui/qt_prompts.h"
 #include "platform/single_instance.h"
-#include "platform/termination_signals.h"
 #include "platform/steady_ticks.h"
+#include "platform/termination_signals.h"
+#include "session/app_context.h"
+#include "session/event_wait.h"
+#include "ui/qt_accessibility.h"
+#include "ui/qt_prompts.h"
+#include "windows/frmMain.h"
 #include "windows/frmRem.h"
 #include "windows/frmSurvey.h"
-#include "ui/qt_accessibility.h"
+#include "windows/script_window.h"
 
 namespace {
 

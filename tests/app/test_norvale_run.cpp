@@ -68,6 +68,15 @@ protected:
         }
         return n;
     }
+    // sim's pty served by server over RFC 2217: the port name to open, empty when ser2net
+    // did not start.
+    static QString served(const SimProcess& sim, Ser2netServer& server) {
+        std::string error;
+        if (server.start(sim.path().toStdString(), Ser2netServer::Accepter::Rfc2217, &error))
+            return server.portName();
+        ADD_FAILURE() << error;
+        return {};
+    }
     QTemporaryDir dir;
 };
 
@@ -238,14 +247,8 @@ TEST_F(NorvaleRunTest, ExitCodesMessagesReportAndCapture) {
             ASSERT_FALSE(sim.path().isEmpty());
             const std::string before = lineSettings(sim.path());
             Ser2netServer server;
-            QString port = sim.path();
-            if (throughSer2net) {
-                std::string error;
-                ASSERT_TRUE(server.start(sim.path().toStdString(), Ser2netServer::Accepter::Rfc2217,
-                                         &error))
-                    << error;
-                port = server.portName();
-            }
+            const QString port = throughSer2net ? served(sim, server) : sim.path();
+            ASSERT_FALSE(port.isEmpty());
             const RunOutcome r = run(
                 QStringList{file(QStringLiteral("bad.lua"), c.script), QStringLiteral("--port"),
                             port, QStringLiteral("--junit"), dir.filePath(QStringLiteral("j.xml")),
@@ -309,14 +312,8 @@ TEST_F(NorvaleRunTest, ExamplesPass) {
             SimProcess sim(c.sim);
             ASSERT_FALSE(sim.path().isEmpty());
             Ser2netServer server;
-            QString port = sim.path();
-            if (throughSer2net) {
-                std::string error;
-                ASSERT_TRUE(server.start(sim.path().toStdString(), Ser2netServer::Accepter::Rfc2217,
-                                         &error))
-                    << error;
-                port = server.portName();
-            }
+            const QString port = throughSer2net ? served(sim, server) : sim.path();
+            ASSERT_FALSE(port.isEmpty());
             const RunOutcome r =
                 run(QStringList{examples + u'/' + QLatin1String(c.script), QStringLiteral("--port"),
                                 port, QStringLiteral("--junit"),
