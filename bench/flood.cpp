@@ -20,6 +20,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <optional>
 #include <random>
 #include <string>
@@ -32,12 +33,15 @@
 #include "platform/pty_pair.h"
 #include "platform/sound.h"
 #include "platform/steady_ticks.h"
+#include "accessibility_bus.h"
+#include "peer_terminals.h"
 #include "quiet_prompts.h"
 #include "session/app_context.h"
 #include "session/event_wait.h"
 #include "session/receive_pipeline.h"
 #include "support/ser2net_server.h"
 #include "support/test_certificates.h"
+#include "windows/script_window.h"
 #include "windows/frmMain.h"
 
 namespace {
@@ -49,12 +53,28 @@ struct Options {
     double pacedSeconds = 5;
     double pacedRate = 300'000;  // bytes per second: a 3-Mbaud USB adapter's line rate
     std::string only;
-    int compare = 0;           // rounds of the key flood plain, captured and inspected
+    int compare = 0;           // rounds of the key flood plain and with each extra
+    int peers = 0;             // rounds of the key flood beside picocom and CuteCom
+    std::string bus;           // the accessibility bus: down, up or both; empty: as the display allows
     double compareRate = 4e6;  // bytes per second in those rounds; 0: as fast as taken
 };
 
 // What runs beside the monitor during a flood.
-enum class Extra { None, Capture, Inspector };
+enum class Extra { None, Capture, Pcapng, Inspector, ScriptIdle, ScriptExpect };
+constexpr const char* kExtraNames[] = {"plain",     "capture", "pcapng",
+                                       "inspector", "script",  "expect"};
+
+// The accessibility bus's processes when this run has one (a child run with the bus up).
+std::vector<pid_t>& busSessions() {
+    static std::vector<pid_t> sessions = [] {
+        std::vector<pid_t> out;
+        for (const QString& s :
+             qEnvironmentVariable("NORVALE_BENCH_BUS_SESSIONS").split(u',', Qt::SkipEmptyParts))
+            out.push_back(s.toInt());
+        return out;
+    }();
+    return sessions;
+}
 
 struct Load {
     QByteArray chunk;   // repeated until the total is reached
@@ -101,6 +121,7 @@ struct Result {
     std::vector<double> clickMs;  // from a click's press to Monitor Clear's handler
     std::uint64_t capturedUnits = 0;
     std::uint64_t capturedBytes = 0;
+    double busCpuSeconds = 0;  // the accessibility bus's processes, when it is up
 };
 
 // Counts the received lines of a capture file and the bytes they render.
@@ -128,6 +149,21 @@ double msBetween(Clock::time_point a, Clock::time_point b) {
 }
 
 // Lets the loop know that the monitor has been drawn.
+// Counts paints per widget while NORVALE_BENCH_PAINTS is set: which parts of the window a flood
+// draws again.
+class PaintCount final : public QObject {
+public:
+    std::map<QString, int> counts;
+    bool eventFilter(QObject* o, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            ++counts[QString::fromLatin1(o->metaObject()->className()) + u' ' + o->objectName()];
+        return false;
+    }
+    ~PaintCount() override {
+        for (const auto& [k, v] : counts) std::printf("paints %6d %s\n", v, qPrintable(k));
+    }
+};
+
 class PaintWatch final : public QObject {
 public:
     Clock::time_point lastPaint{};
@@ -154,21 +190,6 @@ double cpuOf(int who) {
     getrusage(who, &u);
     return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-bool writeAll(int fd, const char* data, std::size_t n) {
-    while (n > 0) {
-        const ssize_t w = ::write(fd, data, n);
-        if (w > 0) {
-            data += w;
-            n -= static_cast<std::size_t>(w);
-            continue;
-        }
-        if (w < 0 && errno != EAGAIN && errno != EINTR) return false;
-        pollfd p{fd, POLLOUT, 0};
-        ::poll(&p, 1, 1000);
-    }
-    return true;
 }
 
 // The terminal as the program makes it, with quiet prompts, on the settings file in dir.
@@ -234,12 +255,33 @@ Result flood(const Load& load, std::uint64_t total, double rate, Extra extra = E
     Terminal terminal(dir);
     AppContext& context = terminal.context;
     TfrmMain& window = terminal.show();
+    std::optional<PaintCount> paintCount;
+    if (qEnvironmentVariableIsSet("NORVALE_BENCH_PAINTS")) {
+        paintCount.emplace();
+        qApp->installEventFilter(&*paintCount);
+    }
     // The file's delimiter is not in code page 932, as the terminal reads it: set it here,
     // before the port is opened again below.
     context.settings.link.recvDlmt = QString::fromUtf8(load.delimiter);
-    const QString capturePath = dir.filePath(QStringLiteral("flood.log"));
-    if (extra == Extra::Capture && window.startCapture(capturePath)) std::exit(1);
+    const QString capturePath =
+        dir.filePath(extra == Extra::Pcapng ? QStringLiteral("flood.pcapng") : QStringLiteral("flood.log"));
+    if ((extra == Extra::Capture || extra == Extra::Pcapng) && window.startCapture(capturePath))
+        std::exit(1);
     if (extra == Extra::Inspector) window.setInspectorShown(true);
+    // As the program has it: scripts can run, and one waits in expect for a frame that does not
+    // come, so that every unit is matched against it.
+    std::optional<ScriptWindow> scripts;
+    if (extra == Extra::ScriptIdle || extra == Extra::ScriptExpect) scripts.emplace(context, window);
+    if (extra == Extra::ScriptExpect) {
+        const QString script = dir.filePath(QStringLiteral("wait.lua"));
+        QFile file(script);
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write("expect{msgid = 0x77, timeout = 3600000}\n") < 0)
+            std::exit(1);
+        file.close();
+        scripts->runScript(script);
+        if (!scripts->host().running()) std::exit(1);
+    }
     context.port.open();
 
     Result r;
@@ -251,6 +293,7 @@ Result flood(const Load& load, std::uint64_t total, double rate, Extra extra = E
     double writerCpu = 0;
     Clock::time_point writerEnd;
     const double cpuBefore = cpuOf(RUSAGE_SELF);
+    const double busBefore = sessionsCpu(busSessions());
     const auto start = Clock::now();
     std::thread writer([&] {
         pthread_setname_np(pthread_self(), "pty-writer");
@@ -300,7 +343,8 @@ Result flood(const Load& load, std::uint64_t total, double rate, Extra extra = E
         clickAt = Clock::now();
         postClick(window.btnClear);
     });
-    clicker.start(100);
+    // A flood is clicked through; a steady stream as a user would, now and then.
+    clicker.start(rate > 0 ? 1000 : 100);
     for (;;) {
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         const std::uint64_t bytes = window.receivePipeline().stats().bytes;
@@ -316,7 +360,9 @@ Result flood(const Load& load, std::uint64_t total, double rate, Extra extra = E
     // how long the terminal took to swallow the writes.
     r.seconds = std::chrono::duration<double>(std::max(lastChange, writerEnd) - start).count();
     r.cpuSeconds = cpuOf(RUSAGE_SELF) - cpuBefore - writerCpu;
+    r.busCpuSeconds = sessionsCpu(busSessions()) - busBefore;
     r.shown = window.receivePipeline().stats();
+    if (scripts) scripts->stopScript();
     context.port.close();
     if (extra == Extra::Capture) {
         window.stopCapture();
@@ -409,8 +455,11 @@ void report(const char* name, const Load& load, const Result& r, double rate) {
                     static_cast<unsigned long long>(r.shown.bytes),
                     static_cast<unsigned long long>(r.sentBytes));
     }
-    std::printf(", click on Monitor Clear p50 %.1f ms max %.1f ms (%zu clicks)\n",
+    std::printf(", click on Monitor Clear p50 %.1f ms max %.1f ms (%zu clicks)",
                 percentile(r.clickMs, 0.5), percentile(r.clickMs, 1.0), r.clickMs.size());
+    if (!busSessions().empty())
+        std::printf(", accessibility bus and listener %.1f%% of a core", 100.0 * r.busCpuSeconds / wall);
+    std::printf("\n");
 }
 
 void reportLone(const LoneResult& r, double framesPerSecond) {
@@ -517,24 +566,25 @@ bool floodThroughSer2net(std::uint64_t total, bool tls) {
     return exact;
 }
 
-// The key flood with the monitor alone, with a capture running and with the inspector
-// shown, in interleaved rounds; prints each variant's median rate and CPU. A paced rate the
-// terminal can hold tells the variants apart better than the fastest: how fast a pty drains
-// depends on when its reader is scheduled, which varies more between runs than the variants do.
+// The key flood with the monitor alone and with each extra beside it (a text capture, a pcapng
+// capture, the inspector shown, scripts ready, a script waiting in expect), in interleaved
+// rounds; prints each variant's median rate and CPU. A paced rate the terminal can hold tells
+// the variants apart better than the fastest: how fast a pty drains depends on when its reader
+// is scheduled, which varies more between runs than the variants do.
 bool compare(int rounds, std::uint64_t total, double rate) {
     const Load load = keyFrames();
-    const char* names[] = {"plain", "capture", "inspector"};
-    std::vector<double> rates[3];
-    std::vector<double> cpuPerMb[3];  // steadier than the rate on a machine that is not idle
+    constexpr int kVariants = std::size(kExtraNames);
+    std::vector<double> rates[kVariants];
+    std::vector<double> cpuPerMb[kVariants];  // steadier than the rate on a machine that is not idle
     bool ok = true;
     for (int round = 0; round < rounds; ++round) {
-        for (int v = 0; v < 3; ++v) {
+        for (int v = 0; v < kVariants; ++v) {
             const Result r = flood(load, total, rate, static_cast<Extra>(v));
             rates[v].push_back(static_cast<double>(r.sentBytes) / r.seconds / 1000.0);
             cpuPerMb[v].push_back(1000.0 * r.cpuSeconds / (static_cast<double>(r.sentBytes) / 1e6));
-            report(names[v], load, r, rate);
+            report(kExtraNames[v], load, r, rate);
             ok = ok && r.shown.units == r.sentUnits && r.shown.bytes == r.sentBytes;
-            if (v == 1) {
+            if (static_cast<Extra>(v) == Extra::Capture) {
                 const bool whole =
                     r.capturedUnits == r.shown.units && r.capturedBytes == r.shown.bytes;
                 std::printf("capture  file: units %llu, bytes %llu: %s\n",
@@ -547,15 +597,81 @@ bool compare(int rounds, std::uint64_t total, double rate) {
     }
     const double plain = percentile(rates[0], 0.5);
     const double plainCpu = percentile(cpuPerMb[0], 0.5);
-    for (int v = 0; v < 3; ++v) {
+    for (int v = 0; v < kVariants; ++v) {
         const double median = percentile(rates[v], 0.5);
         const double cpu = percentile(cpuPerMb[v], 0.5);
         std::printf(
             "median   %-9s %8.0f KB/s (%+.1f%% against plain), CPU %.1f ms per MB (%+.1f%%), "
             "%d rounds\n",
-            names[v], median, 100.0 * (median - plain) / plain, cpu,
+            kExtraNames[v], median, 100.0 * (median - plain) / plain, cpu,
             100.0 * (cpu - plainCpu) / plainCpu, rounds);
     }
+    return ok;
+}
+
+// The terminal beside the peers in interleaved rounds, on the key frames: the paced stream
+// (CPU of a core, whole process trees, the bus's apart) and the flood (how fast it is drained
+// and shown). Prints the medians and how the terminal stands against CuteCom's CPU and
+// picocom's rate. False when any run lost bytes.
+bool comparePeers(int rounds, std::uint64_t total, std::uint64_t pacedTotal, double rate,
+                  const std::vector<std::string>& busEnv) {
+    const Load load = keyFrames();
+    bool ok = true;
+    struct Figures {
+        std::vector<double> cpu, bus, rate;
+    };
+    Figures ours, oursPaced, cutecomPaced, picoPaced, picoMax;
+    const auto pct = [](double cpu, double seconds) { return 100.0 * cpu / std::max(seconds, 1e-9); };
+    const auto peer = [&](Peer which, std::uint64_t bytes, double pace, Figures& into) {
+        const PeerRun r = runPeer(which, load.chunk, bytes, pace, busEnv, busSessions());
+        if (!r.skipped.empty()) {
+            std::printf("%-8s skipped: %s\n", peerName(which), r.skipped.c_str());
+            return;
+        }
+        into.cpu.push_back(pct(r.cpuSeconds, r.seconds));
+        into.bus.push_back(pct(r.busCpuSeconds, r.seconds));
+        into.rate.push_back(static_cast<double>(r.sentBytes) / r.seconds / 1000.0);
+        const bool whole = !r.counted || r.shownBytes == r.sentBytes;
+        ok = ok && whole;
+        std::printf("%-8s %s: %8.0f KB/s, CPU %5.1f%% of a core%s, bytes %llu of %llu: %s\n",
+                    peerName(which), pace > 0 ? "paced" : "max  ", into.rate.back(),
+                    into.cpu.back(),
+                    busSessions().empty()
+                        ? ""
+                        : qPrintable(QString::asprintf(", accessibility bus and listener %.1f%%",
+                                                       into.bus.back())),
+                    static_cast<unsigned long long>(r.shownBytes),
+                    static_cast<unsigned long long>(r.sentBytes),
+                    !r.counted ? "drained" : whole ? "all shown" : "MISMATCH");
+    };
+    const auto own = [&](std::uint64_t bytes, double pace, Figures& into) {
+        const Result r = flood(load, bytes, pace);
+        report("norvale", load, r, pace);
+        ok = ok && r.shown.units == r.sentUnits && r.shown.bytes == r.sentBytes;
+        into.cpu.push_back(pct(r.cpuSeconds, r.seconds));
+        into.bus.push_back(pct(r.busCpuSeconds, r.seconds));
+        into.rate.push_back(static_cast<double>(r.sentBytes) / r.seconds / 1000.0);
+    };
+    for (int round = 0; round < rounds; ++round) {
+        own(pacedTotal, rate, oursPaced);
+        peer(Peer::Cutecom, pacedTotal, rate, cutecomPaced);
+        peer(Peer::Picocom, pacedTotal, rate, picoPaced);
+        own(total, 0, ours);
+        peer(Peer::Picocom, total, 0, picoMax);
+    }
+    const auto med = [](const std::vector<double>& v) { return percentile(v, 0.5); };
+    std::printf("median   %.0f KB/s paced, CPU of a core (own + accessibility bus): norvale %.1f%% + %.1f%%, "
+                "CuteCom %.1f%% + %.1f%%, picocom %.1f%%; norvale against CuteCom: %.2f of its CPU\n",
+                rate / 1000.0, med(oursPaced.cpu), med(oursPaced.bus), med(cutecomPaced.cpu),
+                med(cutecomPaced.bus), med(picoPaced.cpu),
+                cutecomPaced.cpu.empty()
+                    ? 0.0
+                    : (med(oursPaced.cpu) + med(oursPaced.bus)) /
+                          std::max(1e-9, med(cutecomPaced.cpu) + med(cutecomPaced.bus)));
+    std::printf("median   flood, drained and shown: norvale %.0f KB/s (CPU %.1f%%), picocom %.0f KB/s "
+                "(CPU %.1f%%); norvale against picocom: %.2f of its rate; %d rounds\n",
+                med(ours.rate), med(ours.cpu), med(picoMax.rate), med(picoMax.cpu),
+                picoMax.rate.empty() ? 0.0 : med(ours.rate) / med(picoMax.rate), rounds);
     return ok;
 }
 
@@ -567,37 +683,12 @@ long peakRssKb() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--mb" && i + 1 < argc) {
-            o.megabytes = std::stod(argv[++i]);
-        } else if (a == "--paced-seconds" && i + 1 < argc) {
-            o.pacedSeconds = std::stod(argv[++i]);
-        } else if (a == "--compare" && i + 1 < argc) {
-            o.compare = std::stoi(argv[++i]);
-        } else if (a == "--compare-rate" && i + 1 < argc) {
-            o.compareRate = std::stod(argv[++i]) * 1e6;
-        } else if (a == "--only" && i + 1 < argc) {
-            o.only = argv[++i];
-        } else {
-            std::printf(
-                "usage: flood [--mb N] [--paced-seconds S] [--only keys|random|lines|lone|net]\n"
-                "             [--compare ROUNDS [--compare-rate MB_PER_S]]  (keys plain, "
-                "captured,\n"
-                "             inspected; at 4 MB/s unless told, 0 for as fast as taken)\n");
-            return a == "--help" ? 0 : 2;
-        }
-    }
-    if (qEnvironmentVariableIsEmpty("DISPLAY")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    std::printf("platform: %s%s\n", qPrintable(QGuiApplication::platformName()),
-                QGuiApplication::platformName() == QLatin1String("offscreen")
-                    ? " (nothing is drawn: the figures flatter)"
-                    : "");
+// Everything asked for, in this process.
+bool runHere(const Options& o) {
     const auto total = static_cast<std::uint64_t>(o.megabytes * 1e6);
-    if (o.compare > 0) return compare(o.compare, total, o.compareRate) ? 0 : 1;
+    const auto pacedTotal = static_cast<std::uint64_t>(o.pacedRate * o.pacedSeconds);
+    if (o.compare > 0) return compare(o.compare, total, o.compareRate);
+    if (o.peers > 0) return comparePeers(o.peers, total, pacedTotal, o.pacedRate, {});
     bool ok = true;
     const auto run = [&](const char* name, const Load& load) {
         if (!o.only.empty() && o.only != name) return;
@@ -606,8 +697,7 @@ int main(int argc, char** argv) {
         if (load.unitsPerChunk > 0)
             ok = ok && max.shown.units == max.sentUnits && max.shown.bytes == max.sentBytes;
         if (std::string(name) == "keys" && o.pacedSeconds > 0) {
-            const Result paced =
-                flood(load, static_cast<std::uint64_t>(o.pacedRate * o.pacedSeconds), o.pacedRate);
+            const Result paced = flood(load, pacedTotal, o.pacedRate);
             report(name, load, paced, o.pacedRate);
             ok = ok && paced.shown.units == paced.sentUnits;
         }
@@ -626,5 +716,79 @@ int main(int argc, char** argv) {
     }
     std::printf("peak RSS: %.1f MB after %.0f MB per flood\n",
                 static_cast<double>(peakRssKb()) / 1024.0, o.megabytes);
+    return ok;
+}
+
+// Runs the bench again in a child on a desktop whose accessibility bus is up, with a listener
+// standing in for a screen reader; false when the child failed or the bus could not be had.
+bool runWithBusUp(int argc, char** argv) {
+    std::printf("== accessibility bus up, a listener registered for a screen reader's events\n");
+    std::fflush(stdout);
+    AccessibilityBus bus;
+    std::string error;
+    if (!bus.start(NORVALE_BENCH_DIR "/accessibility_listener.py", &error)) {
+        std::printf("bus up   skipped: %s\n", error.c_str());
+        return true;
+    }
+    std::string sessions;
+    for (const pid_t s : bus.sessions()) sessions += std::to_string(s) + ",";
+    std::vector<std::string> env = bus.environment();
+    env.insert(env.begin(), "NORVALE_BENCH_BUS_SESSIONS=" + sessions);
+    std::vector<std::string> args{"/proc/self/exe"};
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+    ChildStreams streams;
+    streams.stdoutFd = 1;
+    streams.stderrPath.clear();
+    const pid_t child = spawnChild(args, streams, env);
+    const int rc = child > 0 ? waitChild(child, 3'600'000) : -1;
+    std::printf("bus up   the listener took %ld events\n", bus.stopListener());
+    return rc == 0;
+}
+
+int main(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--mb" && i + 1 < argc) {
+            o.megabytes = std::stod(argv[++i]);
+        } else if (a == "--paced-seconds" && i + 1 < argc) {
+            o.pacedSeconds = std::stod(argv[++i]);
+        } else if (a == "--compare" && i + 1 < argc) {
+            o.compare = std::stoi(argv[++i]);
+        } else if (a == "--compare-rate" && i + 1 < argc) {
+            o.compareRate = std::stod(argv[++i]) * 1e6;
+        } else if (a == "--peers" && i + 1 < argc) {
+            o.peers = std::stoi(argv[++i]);
+        } else if (a == "--bus" && i + 1 < argc &&
+                   (std::string(argv[i + 1]) == "up" || std::string(argv[i + 1]) == "down" ||
+                    std::string(argv[i + 1]) == "both")) {
+            o.bus = argv[++i];
+        } else if (a == "--only" && i + 1 < argc) {
+            o.only = argv[++i];
+        } else {
+            std::printf(
+                "usage: flood [--mb N] [--paced-seconds S] [--only keys|random|lines|lone|net]\n"
+                "             [--compare ROUNDS [--compare-rate MB_PER_S]]  (keys plain and with\n"
+                "             each extra; at 4 MB/s unless told, 0 for as fast as taken)\n"
+                "             [--peers ROUNDS]  (keys beside picocom and CuteCom)\n"
+                "             [--bus down|up|both]  (the accessibility bus; both on a display)\n");
+            return a == "--help" ? 0 : 2;
+        }
+    }
+    const bool display = !qEnvironmentVariableIsEmpty("DISPLAY");
+    const bool busChild = !busSessions().empty();
+    if (o.bus.empty()) o.bus = display ? "both" : "down";
+    if (!busChild && o.bus == "up") return runWithBusUp(argc, argv) ? 0 : 1;
+    if (!display) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!busChild && o.bus == "both") std::printf("== accessibility bus down\n");
+    bool ok = [&] {
+        QApplication app(argc, argv);
+        std::printf("platform: %s%s\n", qPrintable(QGuiApplication::platformName()),
+                    QGuiApplication::platformName() == QLatin1String("offscreen")
+                        ? " (nothing is drawn: the figures flatter)"
+                        : "");
+        return runHere(o);
+    }();
+    if (!busChild && o.bus == "both") ok = runWithBusUp(argc, argv) && ok;
     return ok ? 0 : 1;
 }

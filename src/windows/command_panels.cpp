@@ -120,6 +120,7 @@ void TfrmMain::btnReadClick() {
 
 void TfrmMain::btnToRFchClick() {
     runHandler(m_ctx.platform.prompts, [this] {
+        showPendingIds();
         if (pnlDstID->text().isEmpty()) return;
         const QByteArray frame = peerChannelFrame(m_ctx.sender.takeSequence(), m_dstDevice,
                                                   cmbRFch->currentIndex(), cmbRFpw->currentIndex());
@@ -183,6 +184,7 @@ void TfrmMain::pnlProIDDblClick() { toggleIdBox(edtProID); }
 
 void TfrmMain::btnSendClick() {
     runHandler(m_ctx.platform.prompts, [this] {
+        showPendingIds();
         const PanelTexts texts{edtMsgID->text(), edtDstID->text(), edtSrcID->text(),
                                cmbSend->currentText(), parameterHexMode()};
         if (const auto refusal = m_ctx.sender.sendFrame(texts)) {
@@ -205,9 +207,13 @@ void TfrmMain::cmbSendKeyPress(QChar key) {
     if (key == QChar(13)) btnSend->setFocus();
 }
 
-void TfrmMain::lblSendDstIDDblClick() { edtDstID->setText(pnlDstID->text()); }
+void TfrmMain::lblSendDstIDDblClick() {
+    showPendingIds();
+    edtDstID->setText(pnlDstID->text());
+}
 
 void TfrmMain::lblSendSrcIDClick() {
+    showPendingIds();
     m_srcIdFollow = !m_srcIdFollow;
     // A palette, not a style sheet: styling the label would shift it against its neighbours.
     QPalette colours = lblSendMsgID->palette();

@@ -77,7 +77,7 @@ TfrmMain::TfrmMain(AppContext& context, QWidget* parent) : QMainWindow(parent), 
     column->addWidget(m_monitorSplit, 1);
 
     m_pipeline = std::make_unique<ReceivePipeline>(m_ctx.settings.link, m_ctx.port,
-                                                   m_ctx.platform.ticks, *this, *this);
+                                                   m_ctx.platform.ticks, *this, m_idsWithFlush);
     m_ctx.port.setReceiveHandler(m_pipeline.get());
     m_pipeline->setCapture(&m_ctx.capture);
     // The port's state is newer than a line count still waiting for the next flush.
@@ -473,6 +473,20 @@ void TfrmMain::showReceivedIds(const std::array<std::uint8_t, 4>& dstId,
     pnlDstID->setText(idText(srcId));
     m_dstDevice = srcId;
     if (m_srcIdFollow) edtSrcID->setText(pnlDstID->text());
+}
+
+void TfrmMain::IdsWithFlush::showReceivedIds(const std::array<std::uint8_t, 4>& dstId,
+                                             const std::array<std::uint8_t, 4>& srcId) {
+    // What a peer command goes to is not a display: it is the latest at once.
+    m_window.m_dstDevice = srcId;
+    m_window.m_pendingIds.emplace(dstId, srcId);
+}
+
+void TfrmMain::showPendingIds() {
+    if (!m_pendingIds) return;
+    const auto ids = *m_pendingIds;
+    m_pendingIds.reset();
+    showReceivedIds(ids.first, ids.second);
 }
 
 void TfrmMain::applySettingsResponse(std::uint8_t sysHi, std::uint8_t sysLo, std::uint8_t proHi,

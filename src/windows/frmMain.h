@@ -262,6 +262,25 @@ private:
     int m_modelRow = 0;
     // Bytes 9..12 of the last complete frame: the "Dst. Device ID" the peer command goes to.
     std::array<std::uint8_t, 4> m_dstDevice{};
+    // The IDs of the latest frames reach the panels with the monitor's next flush: a flood
+    // changes them at every poll, and each change would draw the top panel again.
+    class IdsWithFlush final : public FrameEvents {
+    public:
+        explicit IdsWithFlush(TfrmMain& window) : m_window(window) {}
+        void showReceivedIds(const std::array<std::uint8_t, 4>& dstId,
+                             const std::array<std::uint8_t, 4>& srcId) override;
+        void applySettingsResponse(std::uint8_t sysHi, std::uint8_t sysLo, std::uint8_t proHi,
+                                   std::uint8_t proLo) override {
+            m_window.applySettingsResponse(sysHi, sysLo, proHi, proLo);
+        }
+
+    private:
+        TfrmMain& m_window;
+    };
+    // Shows IDs still waiting for a flush: before anything reads the panels.
+    void showPendingIds();
+    IdsWithFlush m_idsWithFlush{*this};
+    std::optional<std::pair<std::array<std::uint8_t, 4>, std::array<std::uint8_t, 4>>> m_pendingIds;
     std::unique_ptr<ReceivePipeline> m_pipeline;
     QStringList m_pendingLines;
     // The unit behind each pending line, if any; shared bytes, so wrapped lines cost nothing.

@@ -176,6 +176,7 @@ void TfrmMain::inspectSendPreview() {
     m_inspecting = Inspecting::SendPreview;
     m_inspectedBlock = -1;
     markInspected(-1);
+    showPendingIds();
     const PanelTexts texts{edtMsgID->text(), edtDstID->text(), edtSrcID->text(),
                            cmbSend->currentText(), parameterHexMode()};
     // The sequence number Send would take next; looking does not take it.

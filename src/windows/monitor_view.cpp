@@ -94,7 +94,7 @@ void TfrmMain::showLineCount(int count) { m_pendingLineCount = count; }
 
 void TfrmMain::flushSoon() {
     if (tmFlush->isActive()) return;
-    if (m_pendingLines.isEmpty() && !m_pendingLineCount) return;
+    if (m_pendingLines.isEmpty() && !m_pendingLineCount && !m_pendingIds) return;
     // A quiet line shows its unit at once. Appends within a frame of the last insertion are
     // gathered; once gathering was needed, the line is busy and gathers for two frames, so that
     // a stream costs one insertion and one repaint per two frames. While every flush replaces
@@ -154,6 +154,7 @@ void TfrmMain::flush() {
         m_lastInsert.start();
         m_probe.shownAt = std::chrono::steady_clock::now();
     }
+    showPendingIds();
     if (m_pendingLineCount) {
         showCountInPanel0(QString::number(*m_pendingLineCount));
         m_pendingLineCount.reset();

@@ -132,6 +132,24 @@ TEST_F(SendPanelTest, IdShortcutsAndSrcIdFollowMode) {
               window->lblSendMsgID->palette().color(QPalette::WindowText));
 }
 
+// The panels show the IDs of a flood at the paint rate; a send in between still follows the
+// latest frame.
+TEST_F(SendPanelTest, SendRightAfterFramesFollowsTheLatestId) {
+    QTest::mouseClick(window->lblSendSrcID, Qt::LeftButton);
+    for (const char* frame :
+         {"0F5A10000001020304AABBCCDD000000", "0F5A1000000102030411223344000000"}) {
+        const QByteArray bytes = QByteArray::fromHex(frame);
+        window->receivePipeline().received(
+            {reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+             static_cast<std::size_t>(bytes.size())},
+            ticks.now());
+    }
+    send(QStringLiteral("AB"));
+    ASSERT_EQ(serial.writes.size(), 2u);
+    EXPECT_EQ(serial.writes[0].mid(9, 4), QByteArray::fromHex("11223344"));
+    EXPECT_EQ(window->pnlDstID->text(), QStringLiteral("11 22 33 44 "));
+}
+
 // A double-click is a click and a double-click, not two clicks: the follow mode turns on once.
 TEST_F(SendPanelTest, DoubleClickOnSrcIdLabelTogglesFollowModeOnce) {
     // Press, release, then either a second press and the double-click or the double-click in
