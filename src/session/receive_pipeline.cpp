@@ -120,7 +120,7 @@ void ReceivePipeline::unitFinished(std::span<const std::uint8_t> unit) {
         }
     }
 
-    if (m_view.lineCount() > kLineCap) m_view.clearMonitor();
+    if (m_view.lineCount() > kLineCap) m_view.clearFullMonitor();
 
     const bool oneShot = m_view.oneShot();
     if (oneShot && m_oneShot.check(m_framing.lastSrcId(), m_now)) return;

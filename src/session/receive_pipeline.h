@@ -29,6 +29,8 @@ public:
     virtual ~MonitorView() = default;
     [[nodiscard]] virtual int lineCount() const = 0;
     virtual void clearMonitor() = 0;
+    // The monitor holds as many lines as it may: they go, in a flood with the next flush.
+    virtual void clearFullMonitor() { clearMonitor(); }
     virtual void appendLines(const QStringList& lines) = 0;
     // Lines that all show one unit. A view that explains units keeps the bytes behind them.
     virtual void appendUnitLines(const QStringList& lines, std::span<const std::uint8_t> unit) {

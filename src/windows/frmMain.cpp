@@ -393,7 +393,9 @@ void TfrmMain::openPortIfClosed() {
 }
 
 void TfrmMain::btnClearClick() {
-    clearMonitor();
+    dropPendingLines();
+    m_clearPending = false;
+    memoRecv->clear();  // also what could be undone, when no line was left
     sBarPanel0->setText({});
     m_pipeline->resetOneShot();
 }
@@ -517,6 +519,11 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
             }
         }
     }
+    // What the user types or pastes goes after what was received, not into lines about to go.
+    if (m_clearPending && (watched == memoRecv || watched == memoRecv->viewport()) &&
+        (event->type() == QEvent::KeyPress || event->type() == QEvent::InputMethod ||
+         event->type() == QEvent::MouseButtonPress || event->type() == QEvent::Drop))
+        flush();
     if (watched == m_monitorSplit && event->type() == QEvent::Show && m_inspectorSizePending)
         sizeInspector(true);
     if (watched == memoRecv->viewport() && !pnlInspector->isHidden()) {

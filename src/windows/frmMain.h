@@ -117,6 +117,7 @@ public:
     // MonitorView: appends are collected during a poll and shown in one edit at its end.
     [[nodiscard]] int lineCount() const override;
     void clearMonitor() override;
+    void clearFullMonitor() override;
     void appendLines(const QStringList& lines) override;
     void appendUnitLines(const QStringList& lines, std::span<const std::uint8_t> unit) override;
     void showLineCount(int count) override;
@@ -279,6 +280,7 @@ private:
     };
     // Shows IDs still waiting for a flush: before anything reads the panels.
     void showPendingIds();
+    void dropPendingLines();
     IdsWithFlush m_idsWithFlush{*this};
     std::optional<std::pair<std::array<std::uint8_t, 4>, std::array<std::uint8_t, 4>>> m_pendingIds;
     std::unique_ptr<ReceivePipeline> m_pipeline;
@@ -294,6 +296,7 @@ private:
     bool m_viewportTracking = false;  // the monitor's own pointer tracking, without the pane  //
                                       // the monitor line the pane explains, while it explains one
     std::optional<int> m_pendingLineCount;
+    bool m_clearPending = false;  // the lines shown go with the next flush
     QElapsedTimer m_lastInsert;  // since the last flush that inserted lines
     bool m_busy = false;         // the last flush was a gathered one
     int m_lastFlushLines = 0;    // how many lines the last flush inserted

@@ -305,6 +305,7 @@ void TfrmMain::buildMonitorAndStatus() {
     // line end, so the caret after the last one sits on a fresh line and typing starts a new one.
     // Tab moves on to the next control, as in the desktop's edit boxes.
     memoRecv->setTabChangesFocus(true);
+    memoRecv->installEventFilter(this);
     m_runDialog = [](QDialog& dialog) { return dialog.exec(); };
     m_chooseFont = [this](const MonitorFont& current) { return chooseMonitorFont(current, this); };
 

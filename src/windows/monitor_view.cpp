@@ -63,7 +63,7 @@
 int TfrmMain::lineCount() const {
     const QTextDocument* doc = memoRecv->document();
     int lines = 0;
-    if (!doc->isEmpty()) {
+    if (!doc->isEmpty() && !m_clearPending) {
         lines = doc->blockCount();
         // The empty block after a final line end is where the next line goes, not a line.
         if (doc->lastBlock().length() <= 1) --lines;
@@ -71,11 +71,28 @@ int TfrmMain::lineCount() const {
     return lines + static_cast<int>(m_pendingLines.size());
 }
 
-void TfrmMain::clearMonitor() {
+void TfrmMain::dropPendingLines() {
     m_pendingLines.clear();
     m_pendingUnits.clear();
     m_pendingLineCount.reset();
-    memoRecv->clear();
+}
+
+void TfrmMain::clearMonitor() {
+    dropPendingLines();
+    m_clearPending = false;
+    if (!memoRecv->document()->isEmpty()) memoRecv->clear();
+}
+
+void TfrmMain::clearFullMonitor() {
+    dropPendingLines();
+    // The lines shown go with the next flush, in the same edit as the lines that follow: a
+    // flood reaches the cap many times between two flushes, and clearing at once would lay out
+    // and draw an empty monitor, its scroll bars and what assistive technology is told, only
+    // for the flush to fill it again.
+    if (!memoRecv->document()->isEmpty()) {
+        m_clearPending = true;
+        flushSoon();
+    }
 }
 
 void TfrmMain::appendLines(const QStringList& lines) {
@@ -94,7 +111,8 @@ void TfrmMain::showLineCount(int count) { m_pendingLineCount = count; }
 
 void TfrmMain::flushSoon() {
     if (tmFlush->isActive()) return;
-    if (m_pendingLines.isEmpty() && !m_pendingLineCount && !m_pendingIds) return;
+    if (m_pendingLines.isEmpty() && !m_pendingLineCount && !m_pendingIds && !m_clearPending)
+        return;
     // A quiet line shows its unit at once. Appends within a frame of the last insertion are
     // gathered; once gathering was needed, the line is busy and gathers for two frames, so that
     // a stream costs one insertion and one repaint per two frames. While every flush replaces
@@ -117,6 +135,10 @@ void TfrmMain::flushSoon() {
 void TfrmMain::flush() {
     tmFlush->stop();
     m_busy = false;
+    if (m_clearPending) {
+        m_clearPending = false;
+        memoRecv->clear();
+    }
     if (!m_pendingLines.isEmpty()) {
         QScrollBar* bar = memoRecv->verticalScrollBar();
         const bool atBottom = bar->value() >= bar->maximum() - 1;

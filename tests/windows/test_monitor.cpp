@@ -50,6 +50,21 @@ TEST_F(MonitorTest, ClearEmptiesMonitorAndLineCount) {
 
 // Line counts wait for the next flush; whatever writes panel 0 after them must not be
 // overwritten by them.
+// A full monitor starts again with the next flush, as one edit with the lines that follow;
+// what the user types meanwhile goes after them, not into the lines about to go.
+TEST_F(MonitorTest, FullMonitorStartsAgainWithTheNextFlush) {
+    window->appendLines({QStringLiteral("old")});
+    window->flush();
+    window->clearFullMonitor();
+    EXPECT_EQ(window->monitorLineCount(), 0);
+    window->appendLines({QStringLiteral("new")});
+    window->flush();
+    EXPECT_EQ(window->memoRecv->toPlainText(), QStringLiteral("new\n"));
+    window->clearFullMonitor();
+    QTest::keyClick(window->memoRecv, Qt::Key_X);
+    EXPECT_EQ(window->memoRecv->toPlainText(), QStringLiteral("x"));
+}
+
 TEST_F(MonitorTest, LaterPanelTextsWinOverAWaitingLineCount) {
     window->appendLines({QStringLiteral(" 41h")});
     window->showLineCount(1);
