@@ -93,6 +93,33 @@ QByteArray interfaceDescription(const QString& name, const QString& description,
     return block(kInterfaceDescription, body);
 }
 
+void appendEnhancedPacket(QByteArray& out, std::uint32_t interfaceId, std::int64_t microseconds,
+                          QByteArrayView data, PacketDirection direction) {
+    const auto stamp = static_cast<std::uint64_t>(microseconds < 0 ? 0 : microseconds);
+    const auto padded = static_cast<std::uint32_t>((data.size() + 3) & ~qsizetype{3});
+    // Type, length, interface, stamp (2), lengths (2), data, flags option (8), end (4), length.
+    const std::uint32_t total = 28 + padded + 12 + 4;
+    const qsizetype at = out.size();
+    out.resize(at + static_cast<qsizetype>(total));
+    auto* p = reinterpret_cast<unsigned char*>(out.data() + at);
+    const auto put = [&p](std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) *p++ = static_cast<unsigned char>((v >> (8 * i)) & 0xFF);
+    };
+    put(kEnhancedPacket);
+    put(total);
+    put(interfaceId);
+    put(static_cast<std::uint32_t>(stamp >> 32));
+    put(static_cast<std::uint32_t>(stamp & 0xFFFFFFFFU));
+    put(static_cast<std::uint32_t>(data.size()));
+    put(static_cast<std::uint32_t>(data.size()));
+    p = std::copy(data.begin(), data.end(), p);
+    p = std::fill_n(p, padded - static_cast<std::uint32_t>(data.size()), 0);
+    put(kEpbFlags | (4U << 16));
+    put(static_cast<std::uint32_t>(direction));
+    put(kOptEnd);
+    put(total);
+}
+
 QByteArray enhancedPacket(std::uint32_t interfaceId, std::int64_t microseconds, QByteArrayView data,
                           PacketDirection direction, const QString& comment) {
     const auto stamp = static_cast<std::uint64_t>(microseconds < 0 ? 0 : microseconds);

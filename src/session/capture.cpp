@@ -198,14 +198,37 @@ bool Capture::isPcapngPath(const QString& path) {
     return path.endsWith(QStringLiteral(".pcapng"), Qt::CaseInsensitive);
 }
 
+template <typename Fill>
+void Capture::appendTo(Fill&& fill) {
+    bool eager = false;
+    qsizetype added = 0;
+    Shared& shared = *m_shared;
+    {
+        const std::lock_guard lock(shared.mutex);
+        if (shared.error) return;
+        if (shared.pending.size() >= kMaxPending) {
+            // The disk has stopped taking data: the capture ends rather than the memory.
+            shared.error = kDiskStalled;
+            return;
+        }
+        const qsizetype before = shared.pending.size();
+        fill(shared.pending);
+        added = shared.pending.size() - before;
+        eager = shared.pending.size() >= kEagerBytes;
+    }
+    m_size += static_cast<std::uint64_t>(added);
+    if (eager) shared.wake.notify_one();
+}
+
 void Capture::received(const QString& rendered, std::span<const std::uint8_t> unit) {
     if (!m_running) return;
     if (m_pcapng) {
-        appendBlock(pcapng::enhancedPacket(
-            0, nowMicros(),
-            QByteArrayView(reinterpret_cast<const char*>(unit.data()),
-                           static_cast<qsizetype>(unit.size())),
-            pcapng::PacketDirection::Inbound));
+        const std::int64_t micros = nowMicros();
+        const QByteArrayView bytes(reinterpret_cast<const char*>(unit.data()),
+                                   static_cast<qsizetype>(unit.size()));
+        appendTo([&](QByteArray& pending) {
+            pcapng::appendEnhancedPacket(pending, 0, micros, bytes, pcapng::PacketDirection::Inbound);
+        });
         return;
     }
     append("=>", rendered);
@@ -242,24 +265,9 @@ void Capture::append(const char* arrow, QStringView rendered) {
                             .toUtf8();
     }
     const int milli = static_cast<int>(ms - second * 1000);
-    bool eager = false;
-    qsizetype added = 0;
-    Shared& shared = *m_shared;
-    {
-        const std::lock_guard lock(shared.mutex);
-        if (shared.error) return;
-        if (shared.pending.size() >= kMaxPending) {
-            // The disk has stopped taking data: the capture ends rather than the memory.
-            shared.error = kDiskStalled;
-            return;
-        }
-        const qsizetype before = shared.pending.size();
-        appendLine(shared.pending, m_stampPrefix, milli, arrow, rendered);
-        added = shared.pending.size() - before;
-        eager = shared.pending.size() >= kEagerBytes;
-    }
-    m_size += static_cast<std::uint64_t>(added);
-    if (eager) shared.wake.notify_one();
+    appendTo([&](QByteArray& pending) {
+        appendLine(pending, m_stampPrefix, milli, arrow, rendered);
+    });
 }
 
 std::int64_t Capture::nowMicros() const {
@@ -270,20 +278,7 @@ std::int64_t Capture::nowMicros() const {
 }
 
 void Capture::appendBlock(const QByteArray& block) {
-    bool eager = false;
-    Shared& shared = *m_shared;
-    {
-        const std::lock_guard lock(shared.mutex);
-        if (shared.error) return;
-        if (shared.pending.size() >= kMaxPending) {
-            shared.error = kDiskStalled;
-            return;
-        }
-        shared.pending.append(block);
-        eager = shared.pending.size() >= kEagerBytes;
-    }
-    m_size += static_cast<std::uint64_t>(block.size());
-    if (eager) shared.wake.notify_one();
+    appendTo([&](QByteArray& pending) { pending.append(block); });
 }
 
 void Capture::writerLoop(const std::shared_ptr<Shared>& shared) {

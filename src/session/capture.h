@@ -113,6 +113,9 @@ private:
     void begin(int fd, const QString& path, bool pcapng, std::uint64_t size);
     void append(const char* arrow, QStringView rendered);
     void appendBlock(const QByteArray& block);
+    // Runs fill on what waits for the disk, unless the capture has failed or the disk stalls.
+    template <typename Fill>
+    void appendTo(Fill&& fill);
     [[nodiscard]] std::int64_t nowMicros() const;
     static void writerLoop(const std::shared_ptr<Shared>& shared);
 

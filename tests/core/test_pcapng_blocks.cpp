@@ -84,3 +84,17 @@ TEST(PcapngBlocks, AnOverlongCommentIsCutOnACharacterBoundary) {
 }
 
 }  // namespace
+
+// The capture's fast path writes the same bytes as the general one, padding included.
+TEST(PcapngBlocks, PacketsAppendedInPlaceEqualTheBuiltOnes) {
+    QByteArray out("already");
+    QByteArray expected = out;
+    for (const char* data : {"", "A", "AB", "ABC", "ABCD", "ABCDE"}) {
+        for (const auto direction :
+             {pcapng::PacketDirection::Inbound, pcapng::PacketDirection::Outbound}) {
+            expected += pcapng::enhancedPacket(3, 0x123456789AB, QByteArrayView(data), direction);
+            pcapng::appendEnhancedPacket(out, 3, 0x123456789AB, QByteArrayView(data), direction);
+        }
+    }
+    EXPECT_EQ(out.toHex(), expected.toHex());
+}
