@@ -5,6 +5,7 @@
 // the bus says so), and a listener that registers for the events a screen reader takes, so that
 // the toolkit sends them.
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <QString>
@@ -42,27 +43,33 @@ public:
             *error = "dbus-daemon did not start";
             return false;
         }
-        m_env = environmentWith({"DBUS_SESSION_BUS_ADDRESS=" + m_address,
-                                 "GSETTINGS_BACKEND=memory"});
+        m_env =
+            environmentWith({"DBUS_SESSION_BUS_ADDRESS=" + m_address, "GSETTINGS_BACKEND=memory"});
         m_launcher = spawnChild({kLauncher, "--launch-immediately"}, {}, m_env);
-        const std::vector<std::string> getAddress = {
-            "dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus",
-            "org.a11y.Bus.GetAddress"};
+        const std::vector<std::string> getAddress = {"dbus-send",     "--session",
+                                                     "--print-reply", "--dest=org.a11y.Bus",
+                                                     "/org/a11y/bus", "org.a11y.Bus.GetAddress"};
         bool up = false;
         for (int i = 0; i < 100 && !up; ++i) {
             up = waitChild(spawnChild(getAddress, {}, m_env), 2000) == 0;
             if (!up) std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
-        const std::vector<std::string> enable = {
-            "dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus",
-            "org.freedesktop.DBus.Properties.Set", "string:org.a11y.Status",
-            "string:IsEnabled", "variant:boolean:true"};
+        const std::vector<std::string> enable = {"dbus-send",
+                                                 "--session",
+                                                 "--print-reply",
+                                                 "--dest=org.a11y.Bus",
+                                                 "/org/a11y/bus",
+                                                 "org.freedesktop.DBus.Properties.Set",
+                                                 "string:org.a11y.Status",
+                                                 "string:IsEnabled",
+                                                 "variant:boolean:true"};
         if (!up || waitChild(spawnChild(enable, {}, m_env), 2000) != 0) {
             *error = "the accessibility bus did not come up";
             return false;
         }
         std::string ready;
-        if (!(m_listener = spawnReading({kPython, listenerScript}, m_env, &ready, &m_listenerOut)) ||
+        if (!(m_listener =
+                  spawnReading({kPython, listenerScript}, m_env, &ready, &m_listenerOut)) ||
             ready != "ready") {
             *error = "the event listener did not start: " + ready;
             return false;
@@ -101,8 +108,11 @@ private:
         streams.stdoutFd = fds[1];
         const pid_t pid = env.empty() ? spawnChild(argv, streams) : spawnChild(argv, streams, env);
         ::close(fds[1]);
+        // A part that hangs before its first line ends the bench's wait after ten seconds.
         char c = 0;
-        while (pid > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n') *line += c;
+        pollfd p{fds[0], POLLIN, 0};
+        while (pid > 0 && ::poll(&p, 1, 10'000) == 1 && ::read(fds[0], &c, 1) == 1 && c != '\n')
+            *line += c;
         if (keep) {
             *keep = fds[0];
         } else {

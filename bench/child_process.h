@@ -34,7 +34,8 @@ inline std::vector<std::string> environmentWith(const std::vector<std::string>& 
         const std::string entry = *e;
         const std::string name = entry.substr(0, entry.find('='));
         bool hidden = false;
-        for (const std::string& x : extra) hidden = hidden || x.compare(0, name.size() + 1, name + "=") == 0;
+        for (const std::string& x : extra)
+            hidden = hidden || x.compare(0, name.size() + 1, name + "=") == 0;
         if (!hidden) out.push_back(entry);
     }
     return out;
@@ -114,7 +115,8 @@ inline double sessionsCpu(const std::vector<pid_t>& sessions) {
         if (f.size() < 13) continue;
         const pid_t session = f[3].toInt();
         for (const pid_t s : sessions) {
-            if (s == session) seconds += static_cast<double>(f[11].toLongLong() + f[12].toLongLong()) / tick;
+            if (s == session)
+                seconds += static_cast<double>(f[11].toLongLong() + f[12].toLongLong()) / tick;
         }
     }
     return seconds;

@@ -27,22 +27,22 @@
 #include <thread>
 #include <vector>
 
+#include "accessibility_bus.h"
 #include "core/frame_format.h"
+#include "peer_terminals.h"
 #include "platform/dispatching_serial_device.h"
 #include "platform/prompts.h"
 #include "platform/pty_pair.h"
 #include "platform/sound.h"
 #include "platform/steady_ticks.h"
-#include "accessibility_bus.h"
-#include "peer_terminals.h"
 #include "quiet_prompts.h"
 #include "session/app_context.h"
 #include "session/event_wait.h"
 #include "session/receive_pipeline.h"
 #include "support/ser2net_server.h"
 #include "support/test_certificates.h"
-#include "windows/script_window.h"
 #include "windows/frmMain.h"
+#include "windows/script_window.h"
 
 namespace {
 
@@ -53,9 +53,9 @@ struct Options {
     double pacedSeconds = 5;
     double pacedRate = 300'000;  // bytes per second: a 3-Mbaud USB adapter's line rate
     std::string only;
-    int compare = 0;           // rounds of the key flood plain and with each extra
-    int peers = 0;             // rounds of the key flood beside picocom and CuteCom
-    std::string bus;           // the accessibility bus: down, up or both; empty: as the display allows
+    int compare = 0;  // rounds of the key flood plain and with each extra
+    int peers = 0;    // rounds of the key flood beside picocom and CuteCom
+    std::string bus;  // the accessibility bus: down, up or both; empty: as the display allows
     double compareRate = 4e6;  // bytes per second in those rounds; 0: as fast as taken
 };
 
@@ -121,7 +121,7 @@ struct Result {
     std::vector<double> clickMs;  // from a click's press to Monitor Clear's handler
     std::uint64_t capturedUnits = 0;
     std::uint64_t capturedBytes = 0;
-    double busCpuSeconds = 0;  // the accessibility bus's processes, when it is up
+    double busCpuSeconds = 0;   // the accessibility bus's processes, when it is up
     double mainCpuSeconds = 0;  // the window's thread alone: what bounds the rate
 };
 
@@ -264,15 +264,16 @@ Result flood(const Load& load, std::uint64_t total, double rate, Extra extra = E
     // The file's delimiter is not in code page 932, as the terminal reads it: set it here,
     // before the port is opened again below.
     context.settings.link.recvDlmt = QString::fromUtf8(load.delimiter);
-    const QString capturePath =
-        dir.filePath(extra == Extra::Pcapng ? QStringLiteral("flood.pcapng") : QStringLiteral("flood.log"));
+    const QString capturePath = dir.filePath(extra == Extra::Pcapng ? QStringLiteral("flood.pcapng")
+                                                                    : QStringLiteral("flood.log"));
     if ((extra == Extra::Capture || extra == Extra::Pcapng) && window.startCapture(capturePath))
         std::exit(1);
     if (extra == Extra::Inspector) window.setInspectorShown(true);
     // As the program has it: scripts can run, and one waits in expect for a frame that does not
     // come, so that every unit is matched against it.
     std::optional<ScriptWindow> scripts;
-    if (extra == Extra::ScriptIdle || extra == Extra::ScriptExpect) scripts.emplace(context, window);
+    if (extra == Extra::ScriptIdle || extra == Extra::ScriptExpect)
+        scripts.emplace(context, window);
     if (extra == Extra::ScriptExpect) {
         const QString script = dir.filePath(QStringLiteral("wait.lua"));
         QFile file(script);
@@ -461,7 +462,8 @@ void report(const char* name, const Load& load, const Result& r, double rate) {
     std::printf(", click on Monitor Clear p50 %.1f ms max %.1f ms (%zu clicks)",
                 percentile(r.clickMs, 0.5), percentile(r.clickMs, 1.0), r.clickMs.size());
     if (!busSessions().empty())
-        std::printf(", accessibility bus and listener %.1f%% of a core", 100.0 * r.busCpuSeconds / wall);
+        std::printf(", accessibility bus and listener %.1f%% of a core",
+                    100.0 * r.busCpuSeconds / wall);
     std::printf("\n");
 }
 
@@ -578,7 +580,8 @@ bool compare(int rounds, std::uint64_t total, double rate) {
     const Load load = keyFrames();
     constexpr int kVariants = std::size(kExtraNames);
     std::vector<double> rates[kVariants];
-    std::vector<double> cpuPerMb[kVariants];  // steadier than the rate on a machine that is not idle
+    std::vector<double>
+        cpuPerMb[kVariants];  // steadier than the rate on a machine that is not idle
     std::vector<double> mainPerMb[kVariants];
     bool ok = true;
     for (int round = 0; round < rounds; ++round) {
@@ -633,7 +636,9 @@ bool comparePeers(int rounds, std::uint64_t total, std::uint64_t pacedTotal, dou
         std::vector<double> cpu, bus, rate;
     };
     Figures ours, oursPaced, cutecomPaced, picoPaced, picoMax;
-    const auto pct = [](double cpu, double seconds) { return 100.0 * cpu / std::max(seconds, 1e-9); };
+    const auto pct = [](double cpu, double seconds) {
+        return 100.0 * cpu / std::max(seconds, 1e-9);
+    };
     const auto peer = [&](Peer which, std::uint64_t bytes, double pace, Figures& into) {
         const PeerRun r = runPeer(which, load.chunk, bytes, pace, busEnv, busSessions());
         if (!r.skipped.empty()) {
@@ -654,7 +659,9 @@ bool comparePeers(int rounds, std::uint64_t total, std::uint64_t pacedTotal, dou
                                                        into.bus.back())),
                     static_cast<unsigned long long>(r.shownBytes),
                     static_cast<unsigned long long>(r.sentBytes),
-                    !r.counted ? "drained" : whole ? "all shown" : "MISMATCH");
+                    !r.counted ? "drained"
+                    : whole    ? "all shown"
+                               : "MISMATCH");
     };
     const auto own = [&](std::uint64_t bytes, double pace, Figures& into) {
         const Result r = flood(load, bytes, pace);
@@ -672,18 +679,21 @@ bool comparePeers(int rounds, std::uint64_t total, std::uint64_t pacedTotal, dou
         peer(Peer::Picocom, total, 0, picoMax);
     }
     const auto med = [](const std::vector<double>& v) { return percentile(v, 0.5); };
-    std::printf("median   %.0f KB/s paced, CPU of a core (own + accessibility bus): norvale %.1f%% + %.1f%%, "
-                "CuteCom %.1f%% + %.1f%%, picocom %.1f%%; norvale against CuteCom: %.2f of its CPU\n",
-                rate / 1000.0, med(oursPaced.cpu), med(oursPaced.bus), med(cutecomPaced.cpu),
-                med(cutecomPaced.bus), med(picoPaced.cpu),
-                cutecomPaced.cpu.empty()
-                    ? 0.0
-                    : (med(oursPaced.cpu) + med(oursPaced.bus)) /
-                          std::max(1e-9, med(cutecomPaced.cpu) + med(cutecomPaced.bus)));
-    std::printf("median   flood, drained and shown: norvale %.0f KB/s (CPU %.1f%%), picocom %.0f KB/s "
-                "(CPU %.1f%%); norvale against picocom: %.2f of its rate; %d rounds\n",
-                med(ours.rate), med(ours.cpu), med(picoMax.rate), med(picoMax.cpu),
-                picoMax.rate.empty() ? 0.0 : med(ours.rate) / med(picoMax.rate), rounds);
+    std::printf(
+        "median   %.0f KB/s paced, CPU of a core (own + accessibility bus): norvale %.1f%% + "
+        "%.1f%%, "
+        "CuteCom %.1f%% + %.1f%%, picocom %.1f%%; norvale against CuteCom: %.2f of its CPU\n",
+        rate / 1000.0, med(oursPaced.cpu), med(oursPaced.bus), med(cutecomPaced.cpu),
+        med(cutecomPaced.bus), med(picoPaced.cpu),
+        cutecomPaced.cpu.empty()
+            ? 0.0
+            : (med(oursPaced.cpu) + med(oursPaced.bus)) /
+                  std::max(1e-9, med(cutecomPaced.cpu) + med(cutecomPaced.bus)));
+    std::printf(
+        "median   flood, drained and shown: norvale %.0f KB/s (CPU %.1f%%), picocom %.0f KB/s "
+        "(CPU %.1f%%); norvale against picocom: %.2f of its rate; %d rounds\n",
+        med(ours.rate), med(ours.cpu), med(picoMax.rate), med(picoMax.cpu),
+        picoMax.rate.empty() ? 0.0 : med(ours.rate) / med(picoMax.rate), rounds);
     return ok;
 }
 

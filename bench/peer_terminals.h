@@ -51,7 +51,8 @@ public:
                   written += static_cast<std::uint64_t>(chunk.size());
                   if (rate > 0)
                       std::this_thread::sleep_until(
-                          start + std::chrono::duration<double>(static_cast<double>(written) / rate));
+                          start +
+                          std::chrono::duration<double>(static_cast<double>(written) / rate));
               }
               end = Clock::now();
               done = true;
@@ -140,8 +141,8 @@ inline PeerRun runPeer(Peer peer, const QByteArray& chunk, std::uint64_t total, 
     pid_t pid = -1;
     if (peer == Peer::Picocom) {
         ChildStreams streams{term->slavePath(), term->slavePath(), -1, term->slavePath()};
-        pid = spawnChild({"picocom", "-q", "-b", "115200", "--nolock", line->slavePath()},
-                         streams, env);
+        pid = spawnChild({"picocom", "-q", "-b", "115200", "--nolock", line->slavePath()}, streams,
+                         env);
     } else {
         QDir(home.path()).mkpath(QStringLiteral(".config/CuteCom"));
         QFile conf(home.filePath(QStringLiteral(".config/CuteCom/CuteCom5.conf")));
@@ -161,7 +162,7 @@ inline PeerRun runPeer(Peer peer, const QByteArray& chunk, std::uint64_t total, 
         const pid_t key = spawnChild({"xdotool", "search", "--sync", "--onlyvisible", "--name",
                                       "^CuteCom - ", "windowfocus", "--sync", "key", "alt+o"},
                                      {}, env);
-        waitChild(key, 15000);
+        if (waitChild(key, 15000) < 0) stopSession(key);
     }
     if (pid <= 0 || !waitUntil([&] { return holds(pid, line->slavePath()); }, 10000)) {
         r.skipped = std::string(program) + " did not open the line";

@@ -227,7 +227,8 @@ void Capture::received(const QString& rendered, std::span<const std::uint8_t> un
         const QByteArrayView bytes(reinterpret_cast<const char*>(unit.data()),
                                    static_cast<qsizetype>(unit.size()));
         appendTo([&](QByteArray& pending) {
-            pcapng::appendEnhancedPacket(pending, 0, micros, bytes, pcapng::PacketDirection::Inbound);
+            pcapng::appendEnhancedPacket(pending, 0, micros, bytes,
+                                         pcapng::PacketDirection::Inbound);
         });
         return;
     }
