@@ -291,32 +291,11 @@ Result flood(const Load& load, std::uint64_t total, double rate, Extra extra = E
                                  static_cast<std::uint64_t>(load.chunk.size());
     r.sentBytes = chunks * static_cast<std::uint64_t>(load.chunk.size());
     r.sentUnits = chunks * static_cast<std::uint64_t>(load.unitsPerChunk);
-    std::atomic<bool> done{false};
-    double writerCpu = 0;
-    Clock::time_point writerEnd;
     const double cpuBefore = cpuOf(RUSAGE_SELF);
     const double busBefore = sessionsCpu(busSessions());
     const double mainBefore = cpuOf(RUSAGE_THREAD);
-    const auto start = Clock::now();
-    std::thread writer([&] {
-        pthread_setname_np(pthread_self(), "pty-writer");
-        const double cpu0 = cpuOf(RUSAGE_THREAD);
-        std::uint64_t written = 0;
-        for (std::uint64_t i = 0; i < chunks; ++i) {
-            if (!writeAll(pty.masterFd(), load.chunk.constData(),
-                          static_cast<std::size_t>(load.chunk.size())))
-                break;
-            written += static_cast<std::uint64_t>(load.chunk.size());
-            if (rate > 0) {
-                const auto due =
-                    start + std::chrono::duration<double>(static_cast<double>(written) / rate);
-                std::this_thread::sleep_until(due);
-            }
-        }
-        writerCpu = cpuOf(RUSAGE_THREAD) - cpu0;
-        writerEnd = Clock::now();
-        done = true;
-    });
+    ChunkWriter writer(pty.masterFd(), load.chunk, r.sentBytes, rate);
+    const auto start = writer.start;
     std::uint64_t lastBytes = 0;
     auto lastChange = Clock::now();
     QTimer wake;  // lets the loop below sleep in the event loop and still look every 50 ms
@@ -341,7 +320,7 @@ Result flood(const Load& load, std::uint64_t total, double rate, Extra extra = E
     });
     QTimer clicker;
     QObject::connect(&clicker, &QTimer::timeout, [&] {
-        if (clickPending || done) return;
+        if (clickPending || writer.done) return;
         clickPending = true;
         clickAt = Clock::now();
         postClick(window.btnClear);
@@ -356,13 +335,13 @@ Result flood(const Load& load, std::uint64_t total, double rate, Extra extra = E
             lastChange = Clock::now();
         }
         const bool quiet = Clock::now() - lastChange > std::chrono::milliseconds(500);
-        if (done && (bytes >= r.sentBytes || quiet)) break;
+        if (writer.done && (bytes >= r.sentBytes || quiet)) break;
     }
     writer.join();
     // Random bytes may show nothing at all (the header rules discard them); then the time is
     // how long the terminal took to swallow the writes.
-    r.seconds = std::chrono::duration<double>(std::max(lastChange, writerEnd) - start).count();
-    r.cpuSeconds = cpuOf(RUSAGE_SELF) - cpuBefore - writerCpu;
+    r.seconds = std::chrono::duration<double>(std::max(lastChange, writer.end) - start).count();
+    r.cpuSeconds = cpuOf(RUSAGE_SELF) - cpuBefore - writer.cpuSeconds;
     r.busCpuSeconds = sessionsCpu(busSessions()) - busBefore;
     r.mainCpuSeconds = cpuOf(RUSAGE_THREAD) - mainBefore;
     r.shown = window.receivePipeline().stats();
@@ -523,21 +502,10 @@ bool floodThroughSer2net(std::uint64_t total, bool tls) {
     const std::uint64_t chunks = (total + chunk - 1) / chunk;
     const std::uint64_t sentBytes = chunks * chunk;
     const std::uint64_t sentUnits = chunks * static_cast<std::uint64_t>(load.unitsPerChunk);
-    std::atomic<bool> done{false};
-    double writerCpu = 0;
     const double cpuBefore = cpuOf(RUSAGE_SELF);
     const double serverBefore = server.cpuSeconds();
-    const auto start = Clock::now();
-    std::thread writer([&] {
-        const double cpu0 = cpuOf(RUSAGE_THREAD);
-        for (std::uint64_t i = 0; i < chunks; ++i) {
-            if (!writeAll(pty->masterFd(), load.chunk.constData(),
-                          static_cast<std::size_t>(load.chunk.size())))
-                break;
-        }
-        writerCpu = cpuOf(RUSAGE_THREAD) - cpu0;
-        done = true;
-    });
+    ChunkWriter writer(pty->masterFd(), load.chunk, sentBytes, 0);
+    const auto start = writer.start;
     QTimer wake;
     wake.start(50);
     std::uint64_t lastBytes = 0;
@@ -550,12 +518,12 @@ bool floodThroughSer2net(std::uint64_t total, bool tls) {
             lastChange = Clock::now();
         }
         if (bytes >= sentBytes ||
-            (done && Clock::now() - lastChange > std::chrono::milliseconds(1000)))
+            (writer.done && Clock::now() - lastChange > std::chrono::milliseconds(1000)))
             break;
     }
     writer.join();
     const double wall = std::max(1e-9, std::chrono::duration<double>(lastChange - start).count());
-    const double cpu = cpuOf(RUSAGE_SELF) - cpuBefore - writerCpu;
+    const double cpu = cpuOf(RUSAGE_SELF) - cpuBefore - writer.cpuSeconds;
     const double serverCpu = server.cpuSeconds() - serverBefore;
     const ReceivePipeline::Stats shown = window.receivePipeline().stats();
     context.port.close();

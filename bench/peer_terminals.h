@@ -6,6 +6,7 @@
 // Each runs in a session of its own, so its whole process tree counts.
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -45,6 +46,9 @@ public:
     using Clock = std::chrono::steady_clock;
     ChunkWriter(int fd, const QByteArray& chunk, std::uint64_t total, double rate)
         : start(Clock::now()), m_thread([this, fd, chunk, total, rate] {
+              pthread_setname_np(pthread_self(), "pty-writer");
+              timespec cpu0{};
+              clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu0);
               std::uint64_t written = 0;
               while (written < total &&
                      writeAll(fd, chunk.constData(), static_cast<std::size_t>(chunk.size()))) {
@@ -54,15 +58,24 @@ public:
                           start +
                           std::chrono::duration<double>(static_cast<double>(written) / rate));
               }
+              timespec cpu1{};
+              clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu1);
+              cpuSeconds = static_cast<double>(cpu1.tv_sec - cpu0.tv_sec) +
+                           static_cast<double>(cpu1.tv_nsec - cpu0.tv_nsec) / 1e9;
               end = Clock::now();
               done = true;
           }) {}
-    ~ChunkWriter() { m_thread.join(); }
+    ~ChunkWriter() { join(); }
+    // Waits for the last write; end and cpuSeconds hold from then on.
+    void join() {
+        if (m_thread.joinable()) m_thread.join();
+    }
     ChunkWriter(const ChunkWriter&) = delete;
     ChunkWriter& operator=(const ChunkWriter&) = delete;
 
     const Clock::time_point start;
     Clock::time_point end;
+    double cpuSeconds = 0;  // the writing thread's own
     std::atomic<bool> done{false};
 
 private:

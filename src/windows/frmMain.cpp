@@ -393,9 +393,7 @@ void TfrmMain::openPortIfClosed() {
 }
 
 void TfrmMain::btnClearClick() {
-    dropPendingLines();
-    m_clearPending = false;
-    memoRecv->clear();  // also what could be undone, when no line was left
+    clearMonitor();
     sBarPanel0->setText({});
     m_pipeline->resetOneShot();
 }

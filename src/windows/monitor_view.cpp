@@ -80,7 +80,7 @@ void TfrmMain::dropPendingLines() {
 void TfrmMain::clearMonitor() {
     dropPendingLines();
     m_clearPending = false;
-    if (!memoRecv->document()->isEmpty()) memoRecv->clear();
+    memoRecv->clear();
 }
 
 void TfrmMain::clearFullMonitor() {
@@ -88,11 +88,8 @@ void TfrmMain::clearFullMonitor() {
     // The lines shown go with the next flush, in the same edit as the lines that follow: a
     // flood reaches the cap many times between two flushes, and clearing at once would lay out
     // and draw an empty monitor, its scroll bars and what assistive technology is told, only
-    // for the flush to fill it again.
-    if (!memoRecv->document()->isEmpty()) {
-        m_clearPending = true;
-        flushSoon();
-    }
+    // for the flush to fill it again. The pipeline flushes once its poll is over.
+    if (!memoRecv->document()->isEmpty()) m_clearPending = true;
 }
 
 void TfrmMain::appendLines(const QStringList& lines) {
